@@ -93,6 +93,7 @@ class CRecorder {
   void WritePair(const CBuffer& mic, const CBuffer& speaker);
   void DiscardAll(Side& side);
   void Wake();
+  bool HasWork(int side) const;
   void WaitForWork(int side);
   void JoinMixer();
 
@@ -107,11 +108,15 @@ class CRecorder {
   Side m_speaker;
   std::thread m_mixer;
   std::mutex m_wakeLock;
-  std::condition_variable m_wake;
+  std::condition_variable m_wake;       // the mixer waits here for frames, stop or abort
+  std::atomic<bool> m_mixerWaiting{false};
+  std::condition_variable m_finished;   // Stop waits here for the mixer to end
   WaitHook m_waitHook;
   // Output blocks reused by every write, so mixing allocates nothing per frame.
   std::vector<std::int16_t> m_out;
   std::vector<std::int16_t> m_silence;
+  std::vector<std::int16_t> m_left;
+  std::vector<std::int16_t> m_right;
 };
 
 }  // namespace tovik
