@@ -1,0 +1,27 @@
+#pragma once
+// The Skype users we have heard of (contacts and call partners) with their full names,
+// so the history can show partners by name. Handles are compared exactly.
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tovik {
+
+class CContactDirectory {
+ public:
+  void Add(const std::wstring& handle);
+  // Position of the updated entry, or -1 when the handle was new and has been appended.
+  int SetFullName(const std::wstring& handle, const std::wstring& name);
+  bool Remove(const std::wstring& handle);
+  std::wstring GetFullName(const std::wstring& handle) const;
+  // "alice,bob" -> "Alice Smith | bob": each handle's full name, or the handle itself.
+  std::wstring FormatNames(const std::wstring& handles) const;
+  std::vector<std::pair<std::wstring, std::wstring>> Entries() const;
+
+ private:
+  mutable std::mutex m_lock;
+  std::vector<std::pair<std::wstring, std::wstring>> m_entries;  // (handle, full name)
+};
+
+}  // namespace tovik
