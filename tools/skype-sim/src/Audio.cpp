@@ -182,6 +182,11 @@ void CAudio::RunSide(Call& call, Side side, bool first) {
     // A dropped or broken connection is closed here; a stopped one stays open until the
     // call's end has been announced (CloseCall).
     std::lock_guard<std::mutex> g(call.lock);
+    if (ending == "dropped" && run.config.dropReset) {
+      // A zero linger time makes the close a reset, as a crashing sender would leave it.
+      LINGER hard{1, 0};
+      setsockopt(run.sock, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
+    }
     closesocket(run.sock);
     run.sock = INVALID_SOCKET;
   }

@@ -25,6 +25,7 @@ struct SideConfig {
   bool enabled = true;
   long long delayMs = 0;  // before the first connection of a call
   long long dropMs = 0;   // close the first connection after this much audio; 0 = never
+  bool dropReset = false; // drop with a reset instead of an orderly close
 };
 
 struct AudioConfig {

@@ -223,11 +223,13 @@ bool ParseLine(const std::string& line, Step& s, std::string& error) {
     if (what == "wav" && n == 3) { s.op = Op::AudioWav; s.text = w[2]; return true; }
     if (what == "silence" && n == 2) { s.op = Op::AudioSilence; return true; }
     if ((what == "on" || what == "off") && n == 2) { s.op = Op::AudioEnable; s.a = what == "on"; return true; }
-    if ((what == "delay" || what == "drop") && n == 3) {
+    if ((what == "delay" && n == 3) || (what == "drop" && (n == 3 || n == 4))) {
       auto v = NonNegative(w[2]);
       if (!v) { error = "audio " + what + " needs MS"; return false; }
+      if (n == 4 && !EqualsNoCase(w[3], "reset")) { error = "audio drop takes MS [reset]"; return false; }
       s.op = what == "delay" ? Op::AudioDelay : Op::AudioDrop;
       s.a = *v;
+      s.b = n == 4;
       return true;
     }
     error = "unknown audio step";

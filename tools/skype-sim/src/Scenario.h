@@ -34,7 +34,7 @@ enum class Op {
   AudioSilence,     // side
   AudioDelay,       // side, ms before the first connection
   AudioEnable,      // side, on (1) or never (0)
-  AudioDrop,        // side, ms of audio after which the first connection is closed
+  AudioDrop,        // side, ms of audio after which the first connection is closed; b = reset
   AudioSegment,     // write sizes, empty = whole frames as they fall due
   AudioJitter,      // ms
   WaitConnected,    // side, timeout

@@ -476,7 +476,10 @@ void CSim::Play(const Scenario& sc) {
         audio_.Configure([&](AudioConfig& c) { c.side[static_cast<int>(s.side)].enabled = s.a != 0; });
         break;
       case Op::AudioDrop:
-        audio_.Configure([&](AudioConfig& c) { c.side[static_cast<int>(s.side)].dropMs = s.a; });
+        audio_.Configure([&](AudioConfig& c) {
+          c.side[static_cast<int>(s.side)].dropMs = s.a;
+          c.side[static_cast<int>(s.side)].dropReset = s.b != 0;
+        });
         break;
       case Op::AudioSegment:
         audio_.Configure([&](AudioConfig& c) { c.segments = s.sizes; });
