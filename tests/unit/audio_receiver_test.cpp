@@ -365,11 +365,11 @@ TEST_P(AudioReceiverFiltering, FramesReachTheRecorderOnlyWhenStateAndSideWantThe
 
 INSTANTIATE_TEST_SUITE_P(
     States, AudioReceiverFiltering,
-    ::testing::Values(FilterCase{REC_RECORDING, kSideBoth, true, true}, FilterCase{REC_RECORDING, kSideMine, true, false},
-                      FilterCase{REC_RECORDING, kSideRemote, false, true}, FilterCase{REC_RESUMED, kSideBoth, true, true},
-                      FilterCase{REC_RESUMED, kSideMine, true, false}, FilterCase{REC_PAUSED, kSideBoth, false, false},
-                      FilterCase{REC_PAUSED, kSideRemote, false, false}, FilterCase{REC_STOPPED, kSideBoth, false, false},
-                      FilterCase{REC_IDLE, kSideBoth, false, false}));
+    ::testing::Values(FilterCase{REC_RECORDING, kRecordSideBoth, true, true}, FilterCase{REC_RECORDING, kRecordSideMine, true, false},
+                      FilterCase{REC_RECORDING, kRecordSideRemote, false, true}, FilterCase{REC_RESUMED, kRecordSideBoth, true, true},
+                      FilterCase{REC_RESUMED, kRecordSideMine, true, false}, FilterCase{REC_PAUSED, kRecordSideBoth, false, false},
+                      FilterCase{REC_PAUSED, kRecordSideRemote, false, false}, FilterCase{REC_STOPPED, kRecordSideBoth, false, false},
+                      FilterCase{REC_IDLE, kRecordSideBoth, false, false}));
 
 TEST_F(AudioReceiverTest, AudioReceiverPauseKeepsTheStreamAligned) {
   const Bytes stream = PatternStream(1600);
@@ -511,7 +511,7 @@ TEST_F(AudioReceiverTest, AudioReceiverDeviceCaptureSettingLeavesTheRecorderAlon
 
 TEST_F(AudioReceiverTest, AudioReceiverInitialStateIsIdleWithBothSides) {
   EXPECT_EQ(receiver->GetRecordingState(), REC_IDLE);
-  EXPECT_EQ(receiver->GetSide(), kSideBoth);
+  EXPECT_EQ(receiver->GetSide(), kRecordSideBoth);
   EXPECT_EQ(receiver->GetFileName(), L"");
 }
 

@@ -32,6 +32,11 @@ void CAudioReceiver::SetRedirectAgain(std::function<void()> redirectAgain) {
   redirectAgain_ = std::move(redirectAgain);
 }
 
+void CAudioReceiver::SetPorts(std::uint16_t micPort, std::uint16_t speakerPort) {
+  micPort_ = micPort;
+  speakerPort_ = speakerPort;
+}
+
 bool CAudioReceiver::StartMicServer() { return StartServer(AudioStream::Mic); }
 bool CAudioReceiver::StartSpeakerServer() { return StartServer(AudioStream::Speaker); }
 
@@ -56,7 +61,7 @@ bool CAudioReceiver::StartServer(AudioStream stream) {
     return false;
   }
 
-  const std::uint16_t port = stream == AudioStream::Mic ? kMicPort : kSpeakerPort;
+  const std::uint16_t port = stream == AudioStream::Mic ? micPort_ : speakerPort_;
   if (server.Listen(kAddress, port) != 0) {
     ShowMessage(L"Create socket failed! Please make sure your firewall/anti-virus software does NOT block the port '" +
                     std::to_wstring(port) + L"'!",

@@ -47,6 +47,8 @@ class CAudioReceiver {
 
   bool StartMicServer();
   bool StartSpeakerServer();
+  // Other ports than Skype's (tests on a shared machine listen on free ports).
+  void SetPorts(std::uint16_t micPort, std::uint16_t speakerPort);
 
   void StartRecording(const std::wstring& fileName, int outputRate, int bitrateKbps, int channelMode);
   void SetSide(int side) { side_.store(side); }
@@ -91,9 +93,11 @@ class CAudioReceiver {
 
   StreamChannel mic_;
   StreamChannel speaker_;
+  std::uint16_t micPort_ = kMicPort;
+  std::uint16_t speakerPort_ = kSpeakerPort;
   std::unique_ptr<IStreamRecorder> recorder_;
   std::atomic<int> state_{REC_IDLE};
-  std::atomic<int> side_{kSideBoth};
+  std::atomic<int> side_{kRecordSideBoth};
 
   mutable std::mutex hooksMutex_;  // the hooks are set by the main thread, used by receive threads
   PostToMainWindow post_;

@@ -18,17 +18,17 @@ enum RecordState : int {
 };
 
 // Recorded side: 0 both sides, 1 my side only (microphone), 2 remote side only (speaker).
-constexpr int kSideBoth = 0;
-constexpr int kSideMine = 1;
-constexpr int kSideRemote = 2;
+constexpr int kRecordSideBoth = 0;
+constexpr int kRecordSideMine = 1;
+constexpr int kRecordSideRemote = 2;
 
 enum class AudioStream { Mic, Speaker };
 
 // True when a frame of `stream` goes to the recorder for this state and side.
 constexpr bool ShouldRecordFrame(AudioStream stream, int state, int side) {
   if (state != REC_RECORDING && state != REC_RESUMED) return false;
-  if (side == kSideBoth) return true;
-  return stream == AudioStream::Mic ? side == kSideMine : side == kSideRemote;
+  if (side == kRecordSideBoth) return true;
+  return stream == AudioStream::Mic ? side == kRecordSideMine : side == kRecordSideRemote;
 }
 
 }  // namespace tovik
