@@ -4,41 +4,44 @@
 
 namespace tovik {
 
+long CContactDirectory::Position(const std::wstring& handle) const {
+  const auto it = m_index.find(handle);
+  return it == m_index.end() ? -1 : static_cast<long>(it->second);
+}
+
 void CContactDirectory::Add(const std::wstring& handle) {
   std::lock_guard<std::mutex> hold(m_lock);
-  for (const auto& e : m_entries)
-    if (e.first == handle) return;
+  if (Position(handle) >= 0) return;
+  m_index.emplace(handle, m_entries.size());
   m_entries.emplace_back(handle, std::wstring());
 }
 
 int CContactDirectory::SetFullName(const std::wstring& handle, const std::wstring& name) {
   std::lock_guard<std::mutex> hold(m_lock);
-  for (size_t i = 0; i < m_entries.size(); ++i) {
-    if (m_entries[i].first == handle) {
-      m_entries[i].second = name;
-      return static_cast<int>(i);
-    }
+  const long pos = Position(handle);
+  if (pos >= 0) {
+    m_entries[static_cast<std::size_t>(pos)].second = name;
+    return static_cast<int>(pos);
   }
+  m_index.emplace(handle, m_entries.size());
   m_entries.emplace_back(handle, name);
   return -1;
 }
 
 bool CContactDirectory::Remove(const std::wstring& handle) {
   std::lock_guard<std::mutex> hold(m_lock);
-  for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
-    if (it->first == handle) {
-      m_entries.erase(it);
-      return true;
-    }
-  }
-  return false;
+  const long pos = Position(handle);
+  if (pos < 0) return false;
+  m_entries.erase(m_entries.begin() + pos);
+  m_index.erase(handle);
+  for (std::size_t i = static_cast<std::size_t>(pos); i < m_entries.size(); ++i) m_index[m_entries[i].first] = i;
+  return true;
 }
 
 std::wstring CContactDirectory::GetFullName(const std::wstring& handle) const {
   std::lock_guard<std::mutex> hold(m_lock);
-  for (const auto& e : m_entries)
-    if (e.first == handle) return e.second;
-  return {};
+  const long pos = Position(handle);
+  return pos < 0 ? std::wstring() : m_entries[static_cast<std::size_t>(pos)].second;
 }
 
 std::wstring CContactDirectory::FormatNames(const std::wstring& handles) const {

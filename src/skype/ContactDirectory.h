@@ -3,6 +3,7 @@
 // so the history can show partners by name. Handles are compared exactly.
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -20,8 +21,12 @@ class CContactDirectory {
   std::vector<std::pair<std::wstring, std::wstring>> Entries() const;
 
  private:
+  // Position of an entry by handle, needed once a contact list runs into thousands.
+  long Position(const std::wstring& handle) const;
+
   mutable std::mutex m_lock;
   std::vector<std::pair<std::wstring, std::wstring>> m_entries;  // (handle, full name)
+  std::unordered_map<std::wstring, std::size_t> m_index;
 };
 
 }  // namespace tovik
