@@ -197,8 +197,13 @@ TEST(AudioEngineRecorder, StopPumpsThroughTheHookWhileTheMixerDrains) {
   CRecorder recorder;
   bool hookRan = false;
   bool finishedWhenHookReturned = false;
+  CaptureWriter intruder;
+  bool restartRefused = false;
   recorder.SetWaitHook([&](const std::function<bool()>& finished) {
     hookRan = true;
+    // A message dispatched while Stop drains may try to start again; it must not replace the
+    // mixer Stop is waiting for.
+    restartRefused = !recorder.Start(intruder, 0);
     writer.ReleaseWrite();  // the mixer is stuck in its first write until the "pump" runs
     while (!finished()) std::this_thread::yield();
     finishedWhenHookReturned = true;
@@ -211,6 +216,8 @@ TEST(AudioEngineRecorder, StopPumpsThroughTheHookWhileTheMixerDrains) {
   writer.WaitUntilWriting();
   recorder.Stop();
   EXPECT_TRUE(hookRan);
+  EXPECT_TRUE(restartRefused);
+  EXPECT_EQ(intruder.closes, 0);
   EXPECT_TRUE(finishedWhenHookReturned);
   EXPECT_EQ(writer.blocks.size(), 5u);
   EXPECT_EQ(writer.closes, 1);

@@ -74,6 +74,7 @@ bool CRecorder::Start(const std::wstring& path, int outputRate, int bitrateKbps,
     SetLastErrorCode(kErrorNullPath);
     return false;
   }
+  if (m_stopping) return false;
   // Two mixer threads must never share the lists; the running recording is finished first.
   if (m_recording) Stop();
   if (!m_mp3.Open(path, outputRate, bitrateKbps, kInputRate, channelMode)) return false;
@@ -81,6 +82,7 @@ bool CRecorder::Start(const std::wstring& path, int outputRate, int bitrateKbps,
 }
 
 bool CRecorder::Start(IWriteToFile& writer, int channelMode) {
+  if (m_stopping) return false;
   if (m_recording) Stop();
   return StartThread(&writer, channelMode);
 }
@@ -145,7 +147,9 @@ void CRecorder::Stop() {
   if (!m_mixerDone) {
     const std::function<bool()> finished = [this] { return m_mixerDone.load(); };
     if (m_waitHook) {
+      m_stopping = true;
       m_waitHook(finished);
+      m_stopping = false;
     } else {
       std::unique_lock<std::mutex> lock(m_wakeLock);
       m_finished.wait(lock, finished);

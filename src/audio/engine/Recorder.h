@@ -42,7 +42,8 @@ class CRecorder {
   CRecorder& operator=(const CRecorder&) = delete;
 
   // Opens the MP3 file (input 16000 Hz) and starts the mixer thread. An empty path fails with
-  // last error 4352. A recording still running is finished first.
+  // last error 4352. A recording still running is finished first; a Start made while Stop is
+  // still draining (from a message the wait hook dispatched) fails.
   bool Start(const std::wstring& path, int outputRate, int bitrateKbps, int channelMode);
   // Records into a writer the caller has opened; Stop/Reset close it. For other file formats
   // and for tests that look at the mixed PCM itself.
@@ -104,6 +105,7 @@ class CRecorder {
   std::atomic<int> m_side{kSideBoth};
   std::atomic<bool> m_abort{false};
   std::atomic<bool> m_mixerDone{true};
+  bool m_stopping = false;  // Stop is pumping messages; a Start from a dispatched message must wait
   Side m_mic;
   Side m_speaker;
   std::thread m_mixer;
