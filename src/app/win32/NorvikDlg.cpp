@@ -1,0 +1,262 @@
+// Main window: start-up and shutdown order, status line, duration display, About box.
+#include "app/win32/NorvikDlg.h"
+
+#include <shlobj.h>
+
+#include <cstring>
+
+#include "resource.h"
+#include "app/StartupRules.h"
+#include "app/WindowPlacement.h"
+#include "base/Debug.h"
+
+namespace tovik {
+
+CWindowHandlePublication::CWindowHandlePublication(HWND window) : m_window(window) {
+  m_mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, L"CNMessage");
+  if (!m_mapping) return;  // the handle is then simply not published
+  m_view = MapViewOfFile(m_mapping, FILE_MAP_ALL_ACCESS, 0, 0, 4);
+  if (m_view) {
+    const auto h = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(window));
+    std::memcpy(m_view, &h, 4);  // window handles are 32-bit values, even in 64-bit processes
+  }
+}
+
+CWindowHandlePublication::~CWindowHandlePublication() {
+  if (m_view) {
+    FlushViewOfFile(m_view, 0);
+    UnmapViewOfFile(m_view);
+  }
+  if (m_mapping) CloseHandle(m_mapping);
+}
+
+CNorvikDlg::CNorvikDlg(HINSTANCE instance) : m_instance(instance) {
+  m_icon = LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME));
+}
+
+CNorvikDlg::~CNorvikDlg() = default;
+
+INT_PTR CNorvikDlg::DoModal() {
+  return DialogBoxParamW(m_instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK CNorvikDlg::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  CNorvikDlg* self = nullptr;
+  if (msg == WM_INITDIALOG) {
+    self = reinterpret_cast<CNorvikDlg*>(lParam);
+    self->m_hwnd = hwnd;
+    SetWindowLongPtrW(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
+  } else {
+    self = reinterpret_cast<CNorvikDlg*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+  }
+  return self ? self->OnMessage(msg, wParam, lParam) : FALSE;
+}
+
+INT_PTR CNorvikDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_INITDIALOG:
+      return OnInitDialog();
+    case WM_DESTROY:
+      OnDestroy();
+      return TRUE;
+    case WM_COMMAND:
+      OnCommand(LOWORD(wParam));
+      return TRUE;
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == IDM_ABOUTBOX) {
+        ShowAbout();
+        return TRUE;
+      }
+      return FALSE;
+    case WM_LBUTTONDOWN:
+      // The body of the window moves it, as a caption would.
+      SendMessageW(m_hwnd, WM_NCLBUTTONDOWN, HTCAPTION, lParam);
+      return TRUE;
+    case WM_CTLCOLORSTATIC:
+      return reinterpret_cast<INT_PTR>(OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
+    case WM_SKYPE_READY:
+      SetStatus(STATUS_READY);
+      return TRUE;
+    case WM_STREAM_LEVEL_MIC:
+      SendDlgItemMessageW(m_hwnd, IDC_MICLEVEL, PBM_SETPOS, wParam, 0);
+      return TRUE;
+    case WM_STREAM_LEVEL_SPK:
+      SendDlgItemMessageW(m_hwnd, IDC_SPKLEVEL, PBM_SETPOS, wParam, 0);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+BOOL CNorvikDlg::OnInitDialog() {
+  InstallDebugOutput();
+  m_messageBox.SetOwner(m_hwnd);
+  SetMessageBox(&m_messageBox);
+
+  // Recording folder: one level, result ignored.
+  m_recordingFolder = RecordingFolderFor(KnownFolderPath(CSIDL_PERSONAL));
+  if (!m_recordingFolder.empty() && GetFileAttributesW(m_recordingFolder.c_str()) == INVALID_FILE_ATTRIBUTES)
+    CreateDirectoryW(m_recordingFolder.c_str(), nullptr);
+
+  // Data folder, with its parents when the one-level create fails.
+  m_dataFolder = DataFolderFor(KnownFolderPath(CSIDL_APPDATA));
+  if (!m_dataFolder.empty() && GetFileAttributesW(m_dataFolder.c_str()) == INVALID_FILE_ATTRIBUTES &&
+      !CreateDirectoryW(m_dataFolder.c_str(), nullptr))
+    SHCreateDirectoryExW(nullptr, m_dataFolder.c_str(), nullptr);
+
+  if (HMENU sys = GetSystemMenu(m_hwnd, FALSE)) {
+    wchar_t about[128] = {};
+    if (LoadStringW(m_instance, IDS_ABOUTBOX, about, 128) > 0) {
+      AppendMenuW(sys, MF_SEPARATOR, 0, nullptr);
+      AppendMenuW(sys, MF_STRING, IDM_ABOUTBOX, about);
+    }
+  }
+
+  DWORD major = 0, minor = 0;
+  OsVersion(major, minor);
+  m_windows8OrLater = IsWindows8OrLater(major, minor) ? 1 : 0;
+
+  LONG style = GetWindowLongW(m_hwnd, GWL_STYLE);
+  style = (style & ~WS_CAPTION) | WS_MINIMIZEBOX;
+  SetWindowLongW(m_hwnd, GWL_STYLE, style);
+  SetWindowPos(m_hwnd, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+
+  SendMessageW(m_hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
+  SendMessageW(m_hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
+  SetWindowTextW(m_hwnd, kProductTitle);
+
+  m_publication = std::make_unique<CWindowHandlePublication>(m_hwnd);
+
+  SendDlgItemMessageW(m_hwnd, IDC_MICLEVEL, PBM_SETRANGE32, 0, 512);
+  SendDlgItemMessageW(m_hwnd, IDC_SPKLEVEL, PBM_SETRANGE32, 0, 512);
+
+  SetStatus(STATUS_INIT);
+
+  // First read of the settings: everything below may use them.
+  ProfileEnvironment env{[] { return KnownFolderPath(CSIDL_PERSONAL); },
+                         [] { DWORD ma = 0, mi = 0; OsVersion(ma, mi); return static_cast<int>(ma); },
+                         [] { return ModulePath(); }};
+  m_profile = std::make_unique<CGeneralProfile>(m_keyStore, std::move(env));
+  CGeneralProfile::SetInstance(m_profile.get());
+  m_profile->Load();
+
+  m_postTarget = m_hwnd;
+
+  EnableWindow(GetDlgItem(m_hwnd, IDC_PAUSE), FALSE);
+  EnableWindow(GetDlgItem(m_hwnd, IDC_UNUSED), FALSE);
+  ShowWindow(GetDlgItem(m_hwnd, IDC_UNUSED), SW_HIDE);
+
+  RestorePosition();
+
+  m_docked = m_profile->sticksky;
+
+  m_initialised = 1;
+  SetStatus(STATUS_READY);
+  DebugOutput(L"Tovik Skype Recorder: Ready for recording ...");
+  return TRUE;
+}
+
+void CNorvikDlg::OnDestroy() {
+  if (m_destroying) return;
+  m_destroying = 1;
+
+  PumpMessagesFor(1600);
+
+  if (m_profile) {
+    RECT r{};
+    GetWindowRect(m_hwnd, &r);
+    if (!m_docked) m_profile->hispos = FormatHisPos(Rect{r.left, r.top, r.right, r.bottom});
+    m_profile->Save();
+  }
+
+  m_postTarget = nullptr;
+  m_publication.reset();
+
+  CGeneralProfile::SetInstance(nullptr);
+  m_profile.reset();
+  SetMessageBox(nullptr);
+}
+
+void CNorvikDlg::OnCommand(UINT id) {
+  switch (id) {
+    case IDOK:
+    case IDCANCEL:
+      EndDialog(m_hwnd, id);
+      break;
+    case ID_TRAY_EXIT:
+      PostQuitMessage(0);
+      break;
+    case ID_TRAY_ABOUT:
+    case ID_APP_ABOUT_HIDDEN:
+      ShowAbout();
+      break;
+    default:
+      break;
+  }
+}
+
+HBRUSH CNorvikDlg::OnCtlColorStatic(HDC dc, HWND control) {
+  const int id = GetDlgCtrlID(control);
+  StatusText t;
+  if (id == IDC_STATUS) t = StatusFor(m_statusKind);
+  else if (id == IDC_DURATION) t = DurationText(m_recordingSeconds, m_statusKind);
+  else return reinterpret_cast<HBRUSH>(GetSysColorBrush(COLOR_BTNFACE));
+  SetTextColor(dc, RGB(t.colour.r, t.colour.g, t.colour.b));
+  SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+  return GetSysColorBrush(COLOR_BTNFACE);
+}
+
+void CNorvikDlg::SetStatus(StatusKind kind) {
+  m_statusKind = kind;
+  SetDlgItemTextW(m_hwnd, IDC_STATUS, StatusFor(kind).text.c_str());
+  DrawDuration();
+}
+
+void CNorvikDlg::DrawDuration() {
+  SetDlgItemTextW(m_hwnd, IDC_DURATION, DurationText(m_recordingSeconds, m_statusKind).text.c_str());
+  InvalidateRect(GetDlgItem(m_hwnd, IDC_DURATION), nullptr, TRUE);
+}
+
+void CNorvikDlg::ShowAbout() {
+  DialogBoxParamW(m_instance, MAKEINTRESOURCEW(IDD_ABOUTBOX), m_hwnd,
+                  [](HWND dlg, UINT msg, WPARAM wParam, LPARAM) -> INT_PTR {
+                    if (msg == WM_INITDIALOG) return TRUE;
+                    if (msg == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+                      EndDialog(dlg, LOWORD(wParam));
+                      return TRUE;
+                    }
+                    return FALSE;
+                  },
+                  0);
+}
+
+void CNorvikDlg::RestorePosition() {
+  RECT w{}, work{};
+  GetWindowRect(m_hwnd, &w);
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  if (auto r = RestoredPlacement(m_profile->hispos, Rect{w.left, w.top, w.right, w.bottom},
+                                 Rect{work.left, work.top, work.right, work.bottom}))
+    SetWindowPos(m_hwnd, nullptr, r->left, r->top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void CNorvikDlg::PumpMessagesFor(DWORD milliseconds) {
+  const ULONGLONG until = GetTickCount64() + milliseconds;
+  bool quit = false;
+  int quitCode = 0;
+  while (GetTickCount64() < until) {
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+      if (m.message == WM_QUIT) {
+        quit = true;  // kept for the loop that owns it
+        quitCode = static_cast<int>(m.wParam);
+        continue;
+      }
+      TranslateMessage(&m);
+      DispatchMessageW(&m);
+    }
+    Sleep(5);
+  }
+  if (quit) PostQuitMessage(quitCode);
+}
+
+}  // namespace tovik
