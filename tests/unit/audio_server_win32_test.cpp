@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -118,6 +119,11 @@ class SinkRecorder : public IStreamRecorder {
     std::lock_guard lock(mutex_);
     return allWhole_;
   }
+  std::size_t FloodFrames() {
+    std::lock_guard lock(mutex_);
+    return floodFrames_;
+  }
+  static constexpr std::uint8_t kFloodByte = 0xAB;
 
  private:
   Bytes& List(AudioStream stream) { return stream == AudioStream::Mic ? mic_ : speaker_; }
@@ -126,7 +132,12 @@ class SinkRecorder : public IStreamRecorder {
       std::lock_guard lock(mutex_);
       allWhole_ = allWhole_ && size == kStreamFrameBytes;
       const auto* p = static_cast<const std::uint8_t*>(data);
-      list.insert(list.end(), p, p + size);
+      // Frames of a flooding peer are only counted, so a flood does not fill the memory.
+      if (std::all_of(p, p + size, [](std::uint8_t b) { return b == kFloodByte; })) {
+        ++floodFrames_;
+      } else {
+        list.insert(list.end(), p, p + size);
+      }
     }
     cv_.notify_all();
     return true;
@@ -135,6 +146,7 @@ class SinkRecorder : public IStreamRecorder {
   std::condition_variable cv_;
   Bytes mic_, speaker_;
   bool allWhole_ = true;
+  std::size_t floodFrames_ = 0;
 };
 
 // A receiver over two real servers on free loopback ports.
@@ -241,6 +253,34 @@ TEST_F(AudioServerWin32Receiver, ManyIdleConnectionsAreCappedAndTheRealStreamSti
   EXPECT_EQ(recorder->Taken(AudioStream::Mic), stream);
   EXPECT_LE(micServer->SocketCount(), CAudioServer::kMaxSockets);
   idle.clear();
+}
+
+TEST_F(AudioServerWin32Receiver, FloodingPeerDoesNotStarveTheRealStream) {
+  // The flooder connects first, so a wait that always served the lowest ready socket would
+  // never get to the real stream while the flood lasts.
+  Client flood(micServer->BoundPort());
+  ASSERT_TRUE(flood.Connected());
+  std::atomic<bool> stop{false};
+  auto flooding = std::async(std::launch::async, [&] {
+    const Bytes garbage(1000, SinkRecorder::kFloodByte);
+    while (!stop && flood.Send(garbage.data(), garbage.size())) {
+    }
+  });
+  while (recorder->FloodFrames() < 100) std::this_thread::yield();
+  const Bytes stream = PatternStream(320 * 20, 7);
+  Client real(micServer->BoundPort());
+  ASSERT_TRUE(real.Connected());
+  ASSERT_TRUE(real.Send(stream.data(), stream.size()));
+  const bool arrived = recorder->WaitFor(AudioStream::Mic, stream.size());
+  const bool stillFlooding = flooding.wait_for(std::chrono::seconds(0)) == std::future_status::timeout;
+  stop = true;
+  flood.Close();
+  flooding.wait();
+  ASSERT_TRUE(arrived);
+  EXPECT_TRUE(stillFlooding);
+  EXPECT_EQ(recorder->Taken(AudioStream::Mic), stream);
+  // 0xABAB is -21589: the meter follows the flood.
+  EXPECT_GT(receiver->Level(AudioStream::Mic), 0);
 }
 
 TEST(AudioServerWin32, ListenRefusesWhatItMustNotServe) {
