@@ -76,6 +76,39 @@ bool ParseLine(const std::string& line, Step& s, std::string& error) {
     s.text = *text;
     return true;
   }
+  if (keyword == "send-foreign") {
+    auto text = Unquote(rest);
+    if (!text || text->empty()) { error = "send-foreign needs a text"; return false; }
+    s.op = Op::SendForeign;
+    s.text = *text;
+    return true;
+  }
+  if (keyword == "send-hex") {
+    s.op = Op::SendHex;
+    std::string digits;
+    for (char c : rest)
+      if (c != ' ' && c != '\t') digits += c;
+    if (digits.size() % 2 != 0) { error = "send-hex needs pairs of hex digits"; return false; }
+    for (size_t i = 0; i < digits.size(); i += 2) {
+      auto v = ParseInteger("0x" + digits.substr(i, 2));
+      if (!v) { error = "send-hex needs pairs of hex digits"; return false; }
+      s.text += static_cast<char>(*v);
+    }
+    return true;
+  }
+  if (keyword == "send-repeat") {
+    const size_t sp2 = rest.find_first_of(" \t");
+    auto n = NonNegative(rest.substr(0, sp2));
+    auto text = sp2 == std::string_view::npos ? std::nullopt : Unquote(rest.substr(sp2 + 1));
+    if (!n || *n == 0 || *n > (64 << 20) || !text || text->empty()) {
+      error = "send-repeat needs a length (1 byte to 64 MB) and a text";
+      return false;
+    }
+    s.op = Op::SendRepeat;
+    s.a = *n;
+    s.text = *text;
+    return true;
+  }
   if (keyword == "answer") {
     const size_t eq = rest.find(" = ");
     const bool emptyReply = eq == std::string_view::npos && rest.size() >= 2 && rest.substr(rest.size() - 2) == " =";

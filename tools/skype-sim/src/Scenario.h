@@ -23,6 +23,9 @@ enum class Op {
   Hang,             // the next command is held n ms before it is taken
   Sleep,            // ms
   Send,             // text
+  SendForeign,      // text, from a second window the client must not listen to
+  SendHex,          // text = exactly these bytes, no zero added; none = no data at all
+  SendRepeat,       // a = length: text repeated to that many bytes, then a zero byte
   WaitCommand,      // pattern, timeout
   ExpectCommand,    // pattern: matched since the last mark
   ExpectNoCommand,  // pattern: not matched since the last mark

@@ -35,6 +35,8 @@ struct OutItem {
   std::string text;
   DWORD status = 0;
   HWND target = nullptr;
+  bool raw = false;      // the bytes of text exactly, no zero added; empty = no data pointer
+  bool foreign = false;  // from the second window, which the client must ignore
   std::chrono::steady_clock::time_point due;
   unsigned long long seq = 0;
 };
@@ -134,6 +136,7 @@ class CSim {
   CLog& log_;
   CAudio audio_;
   HWND hwnd_ = nullptr;
+  HWND foreignHwnd_ = nullptr;
   UINT discoverMsg_ = 0, attachMsg_ = 0;
 
   std::mutex clientLock_;
@@ -185,10 +188,15 @@ bool CSim::CreateWire() {
   // A top-level window, never shown: broadcasts reach only top-level windows.
   hwnd_ = CreateWindowExW(0, wc.lpszClassName, L"Skype stand-in", WS_OVERLAPPED, CW_USEDEFAULT, CW_USEDEFAULT,
                           128, 128, nullptr, nullptr, wc.hInstance, nullptr);
-  return hwnd_ != nullptr;
+  // A second window that sends texts the client must not take for Skype's.
+  foreignHwnd_ = CreateWindowExW(0, wc.lpszClassName, L"Skype stand-in (foreign)", WS_OVERLAPPED, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, 128, 128, nullptr, nullptr, wc.hInstance, nullptr);
+  return hwnd_ != nullptr && foreignHwnd_ != nullptr;
 }
 
 LRESULT CSim::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  // The foreign window only sends; a Discover it hears must not be answered twice.
+  if (hwnd_ != nullptr && hwnd != hwnd_) return DefWindowProcW(hwnd, msg, wp, lp);
   if (msg == discoverMsg_ && discoverMsg_ != 0) {
     const HWND from = reinterpret_cast<HWND>(wp);
     if (from == hwnd_ || from == nullptr) return 0;
@@ -331,14 +339,21 @@ void CSim::Deliver(const OutItem& item) {
   }
   COPYDATASTRUCT cds{};
   cds.dwData = 0;
-  cds.cbData = static_cast<DWORD>(item.text.size() + 1);  // the zero byte goes too
-  cds.lpData = const_cast<char*>(item.text.c_str());
-  const LRESULT ok = SendMessageTimeoutW(item.target, WM_COPYDATA, reinterpret_cast<WPARAM>(hwnd_),
+  if (item.raw) {
+    cds.cbData = static_cast<DWORD>(item.text.size());
+    cds.lpData = item.text.empty() ? nullptr : const_cast<char*>(item.text.data());
+  } else {
+    cds.cbData = static_cast<DWORD>(item.text.size() + 1);  // the zero byte goes too
+    cds.lpData = const_cast<char*>(item.text.c_str());
+  }
+  const HWND from = item.foreign ? foreignHwnd_ : hwnd_;
+  const LRESULT ok = SendMessageTimeoutW(item.target, WM_COPYDATA, reinterpret_cast<WPARAM>(from),
                                          reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL, kSendTimeoutMs, &result);
-  if (!ok)
-    log_.Line("SEND-FAILED", "timed out or window gone: " + item.text);
-  else
-    log_.Line(result ? "SEND" : "SEND-UNTAKEN", item.text);
+  std::string tag = !ok ? "SEND-FAILED" : result ? "SEND" : "SEND-UNTAKEN";
+  if (item.foreign) tag += "-FOREIGN";
+  std::string what = item.text;
+  if (item.raw) what = std::to_string(item.text.size()) + " raw bytes: " + item.text;
+  log_.Line(tag, ok ? what : "timed out or window gone: " + what);
 }
 
 void CSim::Play(const Scenario& sc) {
@@ -414,6 +429,25 @@ void CSim::Play(const Scenario& sc) {
         item.target = client;
         WaitDelivered(Enqueue(std::move(item)));
         if (ended) audio_.CloseCall(*ended);
+        break;
+      }
+      case Op::SendForeign:
+      case Op::SendHex:
+      case Op::SendRepeat: {
+        HWND client = Client();
+        if (!Require(s, client != nullptr, "sending needs a client that has sent Discover")) break;
+        OutItem item;
+        item.target = client;
+        item.foreign = s.op == Op::SendForeign;
+        item.raw = s.op == Op::SendHex;
+        if (s.op == Op::SendRepeat) {
+          item.text.reserve(static_cast<size_t>(s.a));
+          while (item.text.size() < static_cast<size_t>(s.a)) item.text += s.text;
+          item.text.resize(static_cast<size_t>(s.a));
+        } else {
+          item.text = s.text;
+        }
+        WaitDelivered(Enqueue(std::move(item)));
         break;
       }
       case Op::WaitCommand:
@@ -565,8 +599,11 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   timeBeginPeriod(1);  // 10 ms pacing needs a finer timer than the default tick
-  sim::CSim sim(log);
-  const int rc = sim.Run(*scenario);
+  int rc;
+  {
+    sim::CSim sim(log);  // gone, with its sockets and threads, before Winsock is cleaned up
+    rc = sim.Run(*scenario);
+  }
   timeEndPeriod(1);
   WSACleanup();
   return rc;

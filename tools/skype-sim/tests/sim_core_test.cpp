@@ -169,6 +169,23 @@ TEST(SkypeSimScenario, StepsAndTheirArguments) {
   EXPECT_EQ(s[15].op, Op::Exit);
 }
 
+TEST(SkypeSimScenario, PayloadSteps) {
+  std::string error;
+  auto sc = ParseScenario("send-hex\nsend-hex 41 ff00\nsend-repeat 1048576 ab\nsend-foreign CALL 9 STATUS INPROGRESS\n", error);
+  ASSERT_TRUE(sc) << error;
+  ASSERT_EQ(sc->steps.size(), 4u);
+  EXPECT_EQ(sc->steps[0].op, Op::SendHex);
+  EXPECT_TRUE(sc->steps[0].text.empty());
+  EXPECT_EQ(sc->steps[1].text, std::string("A\xFF\0", 3));
+  EXPECT_EQ(sc->steps[2].op, Op::SendRepeat);
+  EXPECT_EQ(sc->steps[2].a, 1048576);
+  EXPECT_EQ(sc->steps[2].text, "ab");
+  EXPECT_EQ(sc->steps[3].op, Op::SendForeign);
+  EXPECT_EQ(sc->steps[3].text, "CALL 9 STATUS INPROGRESS");
+  for (const char* bad : {"send-hex 4\n", "send-hex 4g\n", "send-hex -1\n", "send-repeat 0 a\n", "send-repeat 10\n"})
+    EXPECT_FALSE(ParseScenario(bad, error)) << bad;
+}
+
 TEST(SkypeSimScenario, MistakesNameTheirLine) {
   struct Case {
     const char* text;

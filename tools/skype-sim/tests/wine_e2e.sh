@@ -82,7 +82,7 @@ probe $CASE --run 4000 "GET AUDIO_IN" "GET AUDIO_OUT" "get currentuserhandle" "s
 wait_sim
 check "stand-in passes" [ "$SIM_RC" = 0 ]
 check "probe attached" [ "$PROBE_RC" = 0 ]
-check "attach status 0 seen by the probe" has "$WORK/$CASE.probe" "ATTACH 0 (0x0)"
+check "one Discover, one Attach 0" [ "$(grep -c '^ATTACH 0 (0x0)' "$WORK/$CASE.probe")" = 1 ]
 check "Cyrillic reply arrives" has "$WORK/$CASE.probe" "RECV CURRENTUSERHANDLE алиса"
 check "captured id in both replies, in order" order_ok "$WORK/$CASE.probe" "RECV CALL 42 STATUS INPROGRESS" "RECV CALL 42 DURATION 1"
 check "CJK reply arrives" has "$WORK/$CASE.probe" "RECV USERS bob, 山田"
@@ -221,6 +221,29 @@ probe $CASE --run 1500 $'a\n0 RESULT PASS\\'
 wait_sim
 check "newline escaped" has "$WORK/$CASE.log" 'CMD a\x0A0 RESULT PASS\\'
 check "one RESULT line" [ "$(grep -cE '^[0-9]+ RESULT ' "$WORK/$CASE.log")" = 1 ]
+
+# --- payloads for the client's bad-input handling reach it as scripted ------------------
+CASE=raw
+cat >"$WORK/$CASE.txt" <<'S'
+wait-discover 15000
+wait-command ready 5000
+send-hex
+send-hex 41 FF 42
+send-hex 43 00 44
+send-foreign CALL 9 STATUS INPROGRESS
+send-repeat 1048576 ab
+send after
+S
+start_sim $CASE; wait_ready $CASE
+probe $CASE --run 3000 "ready"
+wait_sim
+check "raw sends pass" [ "$SIM_RC" = 0 ]
+check "no data at all" has "$WORK/$CASE.log" "SEND 0 raw bytes"
+check "bytes sent exactly" has "$WORK/$CASE.log" "SEND 3 raw bytes: A\xFFB"
+check "the probe cuts at the zero" order_ok "$WORK/$CASE.probe" "RECV A\xFFB" "RECV C"
+check "foreign window seen as foreign" has "$WORK/$CASE.probe" "RECV-FOREIGN CALL 9 STATUS INPROGRESS"
+check "1 MB text arrives" [ "$(grep '^RECV abab' "$WORK/$CASE.probe" | wc -c)" -gt 1048576 ]
+check "later text still arrives" has "$WORK/$CASE.probe" "RECV after"
 
 CASE=broken
 printf 'sleep 10\nwait-command "x" soon\n' >"$WORK/$CASE.txt"
