@@ -3,6 +3,20 @@
 #include "base/Text.h"
 
 namespace tovik {
+namespace {
+CContactDirectory* g_directory = nullptr;
+}  // namespace
+
+CContactDirectory* CContactDirectory::Instance() {
+  if (!g_directory) g_directory = new CContactDirectory();
+  return g_directory;
+}
+
+void CContactDirectory::DestroyInstance() {
+  CContactDirectory* directory = g_directory;
+  g_directory = nullptr;
+  delete directory;
+}
 
 long CContactDirectory::Position(const std::wstring& handle) const {
   const auto it = m_index.find(handle);

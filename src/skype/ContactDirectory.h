@@ -11,6 +11,11 @@ namespace tovik {
 
 class CContactDirectory {
  public:
+  // The process-wide directory, created empty on first use; the client of the program
+  // and the history window share it. DestroyInstance drops it (the client's end).
+  static CContactDirectory* Instance();
+  static void DestroyInstance();
+
   void Add(const std::wstring& handle);
   // Position of the updated entry, or -1 when the handle was new and has been appended.
   int SetFullName(const std::wstring& handle, const std::wstring& name);

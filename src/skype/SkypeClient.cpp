@@ -22,6 +22,8 @@ CSkypeClient::CSkypeClient(Ports ports)
               m_ports.now ? m_ports.now : std::function<std::int64_t()>([] {
                 return static_cast<std::int64_t>(std::time(nullptr));
               })),
+      m_ownContacts(m_ports.contacts ? nullptr : new CContactDirectory()),
+      m_contacts(m_ports.contacts ? m_ports.contacts : m_ownContacts.get()),
       m_autoReply(m_ports.settings, [this](const std::wstring& chat, const std::wstring& text) {
         SendChatMessage(chat, text);
       }) {}
@@ -36,7 +38,10 @@ CSkypeClient::~CSkypeClient() {
 CSkypeClient* CSkypeClient::Instance() { return g_instance; }
 
 CSkypeClient* CSkypeClient::CreateInstance(Ports ports) {
-  if (!g_instance) g_instance = new CSkypeClient(std::move(ports));
+  if (!g_instance) {
+    if (!ports.contacts) ports.contacts = CContactDirectory::Instance();
+    g_instance = new CSkypeClient(std::move(ports));
+  }
   return g_instance;
 }
 
@@ -44,6 +49,8 @@ void CSkypeClient::DestroyInstance() {
   CSkypeClient* client = g_instance;
   g_instance = nullptr;
   delete client;
+  // The directory goes with the client; a later Instance() starts an empty one.
+  CContactDirectory::DestroyInstance();
 }
 
 int CSkypeClient::Setting(const wchar_t* name, int fallback) const {

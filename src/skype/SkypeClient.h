@@ -45,6 +45,9 @@ class CSkypeClient {
     ISkypeWire* wire = nullptr;      // required; outlives the client
     ISkypeTimers* timers = nullptr;  // required; outlives the client
     IUiPump* pump = nullptr;         // needed by OpenChatWith only
+    // The directory to fill; null gives the client one of its own. CreateInstance
+    // passes the process-wide one.
+    CContactDirectory* contacts = nullptr;
     SkypeSettingsReader settings;    // missing readers give the defaults
     // Pauses the UI thread (the gap between the two audio-device queries).
     std::function<void(unsigned ms)> uiSleep;
@@ -128,7 +131,7 @@ class CSkypeClient {
   CCallTable& Calls() { return m_calls; }
   const CCallTable& Calls() const { return m_calls; }
   CCallPartnerMap& Partners() { return m_partners; }
-  CContactDirectory& Contacts() { return m_contacts; }
+  CContactDirectory& Contacts() { return *m_contacts; }
   CChatAutoReply& AutoReply() { return m_autoReply; }
   CCommandQueue& Queue() { return m_queue; }
 
@@ -154,7 +157,8 @@ class CSkypeClient {
   CCommandQueue m_queue;
   CCallTable m_calls;
   CCallPartnerMap m_partners;
-  CContactDirectory m_contacts;
+  std::unique_ptr<CContactDirectory> m_ownContacts;
+  CContactDirectory* m_contacts;
   CChatAutoReply m_autoReply;
 
   // Transport state. The sending thread reads the atomics.

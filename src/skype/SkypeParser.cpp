@@ -107,7 +107,7 @@ void CSkypeClient::ParseUsers(const std::wstring& rest) {
     const std::wstring handle(list.substr(start, sep == std::wstring_view::npos ? std::wstring_view::npos : sep - start));
     // A stray separator gives an empty piece; it names nobody.
     if (!handle.empty()) {
-      m_contacts.Add(handle);
+      m_contacts->Add(handle);
       QueryFullName(handle);
     }
     if (sep == std::wstring_view::npos) break;
@@ -126,19 +126,19 @@ void CSkypeClient::ParseUser(const std::wstring& rest) {
   std::wstring_view propertyView, valueView;
   if (!SplitAtSpace(remainder, propertyView, valueView)) {
     // "USER alice FULLNAME" with nothing after it: the user has no full name.
-    if (ToUpperAscii(remainder) == L"FULLNAME" && mayName) m_contacts.SetFullName(handle, handle);
+    if (ToUpperAscii(remainder) == L"FULLNAME" && mayName) m_contacts->SetFullName(handle, handle);
     return;
   }
   const std::wstring property = ToUpperAscii(propertyView);
   const std::wstring value = TrimW(valueView);
   if (property == L"FULLNAME") {
-    if (mayName) m_contacts.SetFullName(handle, value);
+    if (mayName) m_contacts->SetFullName(handle, value);
   } else if (property == L"BUDDYSTATUS") {
     const int n = ParseIntLoose(value);
     if (n == 1) {
-      m_contacts.Remove(handle);
+      m_contacts->Remove(handle);
     } else if (n == 2 || n == 3) {
-      m_contacts.Add(handle);
+      m_contacts->Add(handle);
       QueryFullName(handle);
     }
   }
@@ -173,7 +173,7 @@ void CSkypeClient::ParseCall(const std::wstring& rest) {
   } else if (property == L"PARTNER_HANDLE") {
     m_partners.Set(id, value);
     const int slot = m_calls.SetPartner(id, value);
-    m_contacts.Add(value);
+    m_contacts->Add(value);
     QueryFullName(value);
     Post(WM_CALL_CHANGED, slot, 1);
   } else if (property == L"DTMF") {

@@ -49,6 +49,25 @@ TEST(SkypeClientStart, StartTwiceCreatesNothingNew) {
   EXPECT_FALSE(h.client->IsStarted());
 }
 
+TEST(SkypeClientStart, ProcessWideInstanceSharesTheContactDirectory) {
+  FakeWire wire;
+  FakeTimers timers;
+  CSkypeClient::Ports ports;
+  ports.wire = &wire;
+  ports.timers = &timers;
+  ports.sendingThread = false;
+  ASSERT_EQ(CSkypeClient::Instance(), nullptr);
+  CSkypeClient* client = CSkypeClient::CreateInstance(ports);
+  EXPECT_EQ(CSkypeClient::Instance(), client);
+  EXPECT_EQ(CSkypeClient::CreateInstance(ports), client) << "no second client";
+  EXPECT_EQ(&client->Contacts(), CContactDirectory::Instance()) << "the history window reads the same names";
+  client->Contacts().SetFullName(L"alice", L"Alice");
+  CSkypeClient::DestroyInstance();
+  EXPECT_EQ(CSkypeClient::Instance(), nullptr);
+  EXPECT_EQ(CContactDirectory::Instance()->GetFullName(L"alice"), L"") << "a later directory starts empty";
+  CContactDirectory::DestroyInstance();
+}
+
 TEST(SkypeClientStart, FailedWireLeavesClientUnstarted) {
   ClientHarness h;
   h.wire.openResult = false;
