@@ -107,6 +107,11 @@ TEST(AudioEngineQueue, OversizedPutIsRefusedWhole) {
   EXPECT_EQ(q.Count(), 60);
   EXPECT_FALSE(q.Put(nullptr, 10));
   EXPECT_EQ(q.Count(), 60);
+  CBuffer block(40);
+  std::memset(block.Data(), 7, 40);
+  EXPECT_TRUE(q.Put(block));
+  EXPECT_EQ(q.Count(), 100);
+  EXPECT_FALSE(q.Put(block));
 }
 
 TEST(AudioEngineQueue, GetNeverReturnsPartOfARequest) {

@@ -14,6 +14,12 @@
 #include "audio/engine/WriteToFile.h"
 #include "base/LastError.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "audio/engine/win32/MessagePumpWait.h"
+#endif
+
 namespace tovik {
 namespace {
 
@@ -268,6 +274,49 @@ TEST(AudioEngineRecorder, DestructionWhileRecordingClosesTheWriter) {
   }
   EXPECT_EQ(writer.closes, 1);
 }
+
+#ifdef _WIN32
+// The main window keeps handling its messages while Stop waits: here the message that lets
+// the mixer finish is itself one the pump must dispatch.
+CaptureWriter* g_pumpWriter = nullptr;
+int g_pumped = 0;
+LRESULT CALLBACK PumpTestProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_APP + 7) {
+    ++g_pumped;
+    g_pumpWriter->ReleaseWrite();
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+TEST(AudioEngineRecorder, Win32PumpDispatchesWindowMessagesDuringStop) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = PumpTestProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"TovikPumpTest";
+  RegisterClassW(&wc);
+  HWND hwnd = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  ASSERT_NE(hwnd, nullptr);
+
+  CaptureWriter writer;
+  writer.holdFirstWrite = true;
+  g_pumpWriter = &writer;
+  g_pumped = 0;
+  CRecorder recorder;
+  recorder.SetWaitHook(MakeMessagePumpWaitHook());
+  ASSERT_TRUE(recorder.Start(writer, 0));
+  recorder.PutMicFrame(Frame(1).data(), 320);
+  recorder.PutSpeakerFrame(Frame(2).data(), 320);
+  writer.WaitUntilWriting();
+  PostMessageW(hwnd, WM_APP + 7, 0, 0);
+  recorder.Stop();
+  EXPECT_EQ(g_pumped, 1);
+  EXPECT_EQ(writer.blocks.size(), 1u);
+  EXPECT_EQ(writer.closes, 1);
+  DestroyWindow(hwnd);
+  UnregisterClassW(wc.lpszClassName, wc.hInstance);
+}
+#endif
 
 }  // namespace
 }  // namespace tovik

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <string>
 
+#include "audio/input/Buffer.h"
+
 namespace tovik {
 
 class CSampleQueue {
@@ -20,6 +22,9 @@ class CSampleQueue {
 
   // Appends all `length` bytes, or nothing when they do not fit.
   bool Put(const void* data, std::size_t length);
+  bool Put(const CBuffer& block) {
+    return block.Size() > 0 && Put(block.Data(), static_cast<std::size_t>(block.Size()));
+  }
   // Removes exactly `length` bytes into `destination`, or nothing; never part of a request.
   bool Get(void* destination, std::size_t length);
   std::int32_t Count() const;
