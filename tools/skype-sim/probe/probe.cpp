@@ -2,8 +2,9 @@
 // recorder: it discovers, attaches, sends its arguments as commands, prints what comes
 // back and, with --listen, takes the two audio connections and counts their bytes.
 //
-// skype-probe.exe [--run MS] [--gap MS] [--listen] [--redirect-again] COMMAND...
-//   A COMMAND of the form @sleep:MS pauses the sending for MS milliseconds.
+// skype-probe.exe [--run MS] [--gap MS] [--listen] [--dump DIR] [--redirect-again] COMMAND...
+//   A COMMAND of the form @sleep:MS pauses the sending for MS milliseconds. With --dump
+//   each audio connection's bytes are written to DIR\<side>-<n>.raw.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -37,6 +38,7 @@ HWND g_own = nullptr;
 std::atomic<HWND> g_skype{nullptr};
 std::atomic<bool> g_attached{false};
 bool g_redirectAgain = false;
+std::wstring g_dumpDir;
 int g_gapMs = 10;
 std::vector<std::string> g_commands;
 
@@ -92,10 +94,18 @@ void ReadConnection(Port& p, SOCKET s, int number) {
   char buf[4096];
   unsigned long long n = 0;
   int r;
+  FILE* dump = nullptr;
+  if (!g_dumpDir.empty()) {
+    const std::wstring path = g_dumpDir + L"\\" + sim::WideFromUtf8(p.name) + L"-" + std::to_wstring(number) + L".raw";
+    dump = _wfopen(path.c_str(), L"wb");
+    if (!dump) Print("DUMP-FAILED", sim::Utf8FromWide(path));
+  }
   while ((r = recv(s, buf, sizeof buf, 0)) > 0) {
     n += static_cast<unsigned long long>(r);
     p.bytes += static_cast<unsigned long long>(r);
+    if (dump) fwrite(buf, 1, static_cast<size_t>(r), dump);
   }
+  if (dump) fclose(dump);
   closesocket(s);
   Print("CLOSE", std::string(p.name) + " " + std::to_string(number) + " bytes " + std::to_string(n));
   if (g_redirectAgain && g_attached)
@@ -185,6 +195,7 @@ int wmain(int argc, wchar_t** argv) {
     else if (a == L"--gap" && i + 1 < argc) g_gapMs = _wtoi(argv[++i]);
     else if (a == L"--listen") listenPorts = true;
     else if (a == L"--redirect-again") g_redirectAgain = true;
+    else if (a == L"--dump" && i + 1 < argc) g_dumpDir = argv[++i];
     else g_commands.push_back(sim::Utf8FromWide(a));
   }
   WSADATA wsa;

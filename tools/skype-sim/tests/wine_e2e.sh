@@ -55,6 +55,24 @@ order_ok() {  # order_ok file line... : the lines occur in this order
     at=$n
   done
 }
+tone_ok() {  # tone_ok file freq amp: the file holds that tone from its first sample
+  python3 - "$@" <<'PY'
+import math, struct, sys
+data = open(sys.argv[1], "rb").read()
+f, amp = float(sys.argv[2]), float(sys.argv[3])
+n = len(data) // 2
+got = struct.unpack("<%dh" % n, data[: 2 * n])
+bad = [i for i, v in enumerate(got) if abs(v - amp * math.sin(2 * math.pi * ((i * f / 16000) % 1.0))) > 1.0]
+sys.exit(0 if n > 0 and not bad else 1)
+PY
+}
+wave_ok() {  # wave_ok raw wav: the raw bytes are the WAVE samples, then only zeros
+  python3 - "$@" <<'PY'
+import sys
+raw, wav = open(sys.argv[1], "rb").read(), open(sys.argv[2], "rb").read()[44:]
+sys.exit(0 if len(raw) > len(wav) and raw[: len(wav)] == wav and not any(raw[len(wav):]) else 1)
+PY
+}
 bytes_of() { sed -n "s/.*AUDIO-TOTAL $2 $3 \([0-9]*\) bytes.*/\1/p" "$1"; }
 probe_bytes() { sed -n "s/^TOTAL $2 \([0-9]*\) bytes.*/\1/p" "$1"; }
 
@@ -179,7 +197,8 @@ sleep 1500
 send CALL {call} STATUS FINISHED
 S
 start_sim $CASE; wait_ready $CASE
-probe $CASE --run 4500 --listen "$MIC" "$SPK"
+mkdir -p "$WORK/dump-$CASE"
+probe $CASE --run 4500 --listen --dump "Z:$WORK/dump-$CASE" "$MIC" "$SPK"
 wait_sim
 check "audio passes" [ "$SIM_RC" = 0 ]
 m=$(bytes_of "$WORK/$CASE.log" 1234 mic); s=$(bytes_of "$WORK/$CASE.log" 1234 spk)
@@ -187,7 +206,34 @@ check "mic bytes sent = received ($m)" [ -n "$m" ] && [ "$m" = "$(probe_bytes "$
 check "spk bytes sent = received ($s)" [ -n "$s" ] && [ "$s" = "$(probe_bytes "$WORK/$CASE.probe" spk)" ]
 check "whole frames when the call ends" [ -n "$m" ] && [ $((m % 320)) = 0 ] && [ $((s % 320)) = 0 ]
 check "the late side has less audio" [ -n "$m" ] && [ "$s" -lt "$m" ]
+check "mic holds the default 440 Hz tone" tone_ok "$WORK/dump-$CASE/mic-1.raw" 440 8000
+check "spk holds the default 1000 Hz tone" tone_ok "$WORK/dump-$CASE/spk-1.raw" 1000 8000
 check "FINISHED before the close" order_ok "$WORK/$CASE.probe" "RECV CALL 1234 STATUS FINISHED" "CLOSE mic 1"
+
+# --- audio: a WAVE file on one side, silence and a chosen tone on the other ----------
+CASE=wave
+python3 - "$WORK/ramp.wav" <<'PY'
+import struct, sys
+samples = [((i * 37) % 20001) - 10000 for i in range(8000)]  # half a second, no repeat per frame
+data = struct.pack("<%dh" % len(samples), *samples)
+hdr = b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVEfmt " + struct.pack("<IHHIIHH", 16, 1, 1, 16000, 32000, 2, 16)
+open(sys.argv[1], "wb").write(hdr + b"data" + struct.pack("<I", len(data)) + data)
+PY
+cat >"$WORK/$CASE.txt" <<S
+audio spk wav "Z:$WORK/ramp.wav"
+audio mic tone 300 20000
+audio segment 700
+wait-connected spk 15000
+sleep 1000
+send CALL 1234 STATUS FINISHED
+S
+start_sim $CASE; wait_ready $CASE
+mkdir -p "$WORK/dump-$CASE"
+probe $CASE --run 3500 --listen --dump "Z:$WORK/dump-$CASE" "$MIC" "$SPK"
+wait_sim
+check "wave passes" [ "$SIM_RC" = 0 ]
+check "spk carries the WAVE samples, then silence" wave_ok "$WORK/dump-$CASE/spk-1.raw" "$WORK/ramp.wav"
+check "mic carries the chosen tone" tone_ok "$WORK/dump-$CASE/mic-1.raw" 300 20000
 
 # --- audio: a dropped connection comes back when the commands come again --------------
 CASE=drop
@@ -206,7 +252,7 @@ probe $CASE --run 4000 --listen --redirect-again "$MIC" "$SPK"
 wait_sim
 check "drop passes" [ "$SIM_RC" = 0 ]
 check "dropped, then connected again" order_ok "$WORK/$CASE.log" "1234 mic dropped" "connected mic 1234 port 38377 connection 2"
-check "the probe saw two mic connections" has "$WORK/$CASE.probe" "TOTAL mic"
+check "the probe saw a second mic connection" has "$WORK/$CASE.probe" "CONNECT mic 2"
 check "spk never connects" has "$WORK/$CASE.probe" "TOTAL spk 0 bytes 0 connections"
 check "redirections after the end are ignored" has "$WORK/$CASE.log" "redirection ignored: call ended"
 m=$(bytes_of "$WORK/$CASE.log" 1234 mic)
