@@ -107,11 +107,12 @@ void CSkypeClient::Stop() {
   m_stopChanged.notify_all();
   m_queue.Clear();
   if (!m_started) return;
+  ReleaseSender();  // a thread that never saw an attach is still waiting for one
+  m_queue.Wake();
+  // The thread ends before the wire closes, so the wire is never used while it goes.
+  if (m_sender.joinable()) m_sender.join();
   m_ports.wire->Close();
   m_started = false;
-  ReleaseSender();
-  m_queue.Wake();
-  if (m_sender.joinable()) m_sender.join();
 }
 
 bool CSkypeClient::PostCommand(const std::wstring& text) { return m_queue.Push(text); }
