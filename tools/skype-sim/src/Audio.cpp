@@ -205,10 +205,14 @@ void CAudio::JoinSides(Call& call) {
 
 void CAudio::StopCall(const std::string& id) {
   std::lock_guard<std::mutex> g(lock_);
-  auto it = calls_.find(id);
-  if (it == calls_.end()) return;
-  it->second->ended = true;
-  JoinSides(*it->second);
+  auto& slot = calls_[id];
+  if (!slot) {
+    // Remembered even without audio, so a late redirection cannot start streams for it.
+    slot = std::make_unique<Call>();
+    slot->id = id;
+  }
+  slot->ended = true;
+  JoinSides(*slot);
 }
 
 void CAudio::CloseCall(const std::string& id) {

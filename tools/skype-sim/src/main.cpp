@@ -301,11 +301,10 @@ void CSim::SenderLoop() {
     {
       std::unique_lock<std::mutex> lk(outLock_);
       outCv_.wait(lk, [&] { return outStop_ || !out_.empty(); });
-      if (out_.empty()) return;
+      // At the end the window is gone; what is still queued would name a dead sender.
+      if (outStop_) return;
       const auto due = out_.front().due;
-      if (outCv_.wait_until(lk, due, [&] { return outStop_; })) {
-        // Still finish what is queued, but without the remaining delays.
-      }
+      if (outCv_.wait_until(lk, due, [&] { return outStop_; })) return;
       item = std::move(out_.front());
       out_.pop_front();
     }

@@ -259,6 +259,21 @@ m=$(bytes_of "$WORK/$CASE.log" 1234 mic)
 check "mic bytes sent = received ($m)" [ -n "$m" ] && [ "$m" = "$(probe_bytes "$WORK/$CASE.probe" mic)" ]
 check "the drop cut a frame" [ -n "$m" ] && [ $((m % 320)) != 0 ]
 
+# --- a call that ended before its redirection gets no streams --------------------------
+CASE=ended
+cat >"$WORK/$CASE.txt" <<'S'
+wait-discover 15000
+send CALL 5 STATUS FINISHED
+wait-command "alter call 5 set_output *" 5000
+sleep 300
+S
+start_sim $CASE; wait_ready $CASE
+probe $CASE --run 2500 --listen "@sleep:300" 'alter call 5 set_capture_mic port="38377"' 'alter call 5 set_output soundcard="default", port="38376"'
+wait_sim
+check "ended passes" [ "$SIM_RC" = 0 ]
+check "no connection for an ended call" lacks "$WORK/$CASE.probe" "CONNECT"
+check "the redirection is logged as ignored" has "$WORK/$CASE.log" "5 spk redirection ignored: call ended"
+
 # --- a hostile command cannot forge log lines; a broken scenario exits with 2 ---------
 CASE=hostile
 printf 'wait-discover 15000\nwait-command "a*" 5000\nsleep 200\n' >"$WORK/$CASE.txt"
