@@ -1,6 +1,7 @@
 #include "settings/GeneralProfile.h"
 
 #include <cstring>
+#include <type_traits>
 
 #include "base/Text.h"
 
@@ -134,6 +135,26 @@ struct Saver {
   void operator()(const wchar_t* name, std::wstring& f) { p.WriteStringValue(key, name, f); }
 };
 }  // namespace
+
+std::optional<int> CGeneralProfile::Number(const std::wstring& name) const {
+  std::optional<int> out;
+  const_cast<CGeneralProfile*>(this)->ForEachValue([&](const wchar_t* n, auto& field) {
+    using T = std::decay_t<decltype(field)>;
+    if constexpr (!std::is_same_v<T, std::wstring>)
+      if (name == n) out = static_cast<int>(field);
+  });
+  return out;
+}
+
+std::optional<std::wstring> CGeneralProfile::Text(const std::wstring& name) const {
+  std::optional<std::wstring> out;
+  const_cast<CGeneralProfile*>(this)->ForEachValue([&](const wchar_t* n, auto& field) {
+    using T = std::decay_t<decltype(field)>;
+    if constexpr (std::is_same_v<T, std::wstring>)
+      if (name == n) out = field;
+  });
+  return out;
+}
 
 bool CGeneralProfile::Load() {
   ForEachValue(Loader{*this, m_key});

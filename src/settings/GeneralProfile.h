@@ -3,6 +3,7 @@
 // HKEY_CURRENT_USER\software\Velmora\config. Fields carry the names of their values.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "settings/KeyStore.h"
@@ -55,6 +56,11 @@ class CGeneralProfile : public CProfileBase {
   int DisableAutoStart();
 
   const std::wstring& KeyPath() const { return m_key; }
+
+  // A setting by its value name, for code that reads settings through a narrow port:
+  // flags and numbers as numbers, texts as texts; nullopt for an unknown name.
+  std::optional<int> Number(const std::wstring& name) const;
+  std::optional<std::wstring> Text(const std::wstring& name) const;
 
   std::uint8_t autostart = 1;
   std::uint8_t notifycov = 1;

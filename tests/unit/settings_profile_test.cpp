@@ -135,3 +135,18 @@ TEST(SettingsProfile, UnwritableStoreLeavesMemoryAlone) {
   EXPECT_EQ(p.rectype, 0);
   EXPECT_EQ(store.ValueCount(kKey), 0u);
 }
+
+TEST(SettingsProfile, SettingsByName) {
+  CMemoryKeyStore store;
+  CGeneralProfile p(store, Env());
+  p.capf = 0;
+  p.onlinereply = 1;
+  p.replytxt = L"brb";
+  EXPECT_EQ(p.Number(L"capf"), 0);
+  EXPECT_EQ(p.Number(L"onlinereply"), 1);
+  EXPECT_EQ(p.Number(L"asample"), 1);
+  EXPECT_EQ(p.Text(L"replytxt"), L"brb");
+  EXPECT_FALSE(p.Number(L"replytxt").has_value());
+  EXPECT_FALSE(p.Text(L"capf").has_value());
+  EXPECT_FALSE(p.Number(L"nosuch").has_value());
+}

@@ -231,3 +231,53 @@ def wait_for(predicate, timeout, step=0.1):
             return v
         time.sleep(step)
     return predicate()
+
+
+def winpath(path):
+    """A Linux path as Wine's Z: drive shows it."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Sim:
+    """The Skype stand-in playing one scenario in a test's prefix."""
+
+    def __init__(self, w, scenario, name="sim"):
+        self.w = w
+        self.scenario_path = os.path.join(w.root, name + ".txt")
+        self.log_path = os.path.join(w.root, name + ".log")
+        with open(self.scenario_path, "w", encoding="utf-8") as f:
+            f.write(scenario)
+        self.proc = w.start("skype-sim.exe", winpath(self.scenario_path), winpath(self.log_path),
+                            log=os.path.join(w.root, name + ".out"))
+
+    def log(self):
+        try:
+            with open(self.log_path, encoding="utf-8", errors="replace") as f:
+                return f.read()
+        except FileNotFoundError:
+            return ""
+
+    def wait_ready(self, timeout=60):
+        if not wait_for(lambda: "READY" in self.log(), timeout):
+            raise HarnessError("the stand-in did not start:\n" + self.log())
+
+    def finish(self, timeout=120):
+        """Waits for the scenario's end; raises with the log unless every expectation held."""
+        try:
+            rc = self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise HarnessError("the stand-in's scenario did not end within %d s:\n%s" % (timeout, self.log()[-4000:]))
+        if rc != 0:
+            fails = [l for l in self.log().splitlines() if " FAIL " in l or " ERROR " in l]
+            raise HarnessError("stand-in exit %d:\n%s\n--- log tail ---\n%s" % (
+                rc, "\n".join(fails), self.log()[-3000:]))
+        return self.log()
+
+    def commands(self):
+        """The commands the stand-in received, in order, without their time stamps."""
+        out = []
+        for line in self.log().splitlines():
+            parts = line.split(" ", 2)
+            if len(parts) == 3 and parts[1] == "CMD":
+                out.append(parts[2])
+        return out

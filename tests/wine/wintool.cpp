@@ -8,6 +8,7 @@
 //   wintool rect <title>                       print left,top,right,bottom
 //   wintool close <title>                      post WM_CLOSE
 //   wintool count <title>                      print how many top-level windows carry the title
+//   wintool list <title>                       print the texts of those windows' children
 #include <windows.h>
 
 #include <cstdio>
@@ -67,6 +68,24 @@ int wmain(int argc, wchar_t** argv) {
       Sleep(100);
     } while (GetTickCount() < until);
     return 1;
+  }
+  if (verb == L"list") {
+    struct Lister {
+      static BOOL CALLBACK Top(HWND hwnd, LPARAM lp) {
+        wchar_t text[512] = {};
+        GetWindowTextW(hwnd, text, 512);
+        if (std::wcscmp(text, reinterpret_cast<const wchar_t*>(lp)) == 0) EnumChildWindows(hwnd, Child, 0);
+        return TRUE;
+      }
+      static BOOL CALLBACK Child(HWND hwnd, LPARAM) {
+        wchar_t text[2048] = {};
+        SendMessageW(hwnd, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text));
+        if (text[0]) PrintUtf8(text);
+        return TRUE;
+      }
+    };
+    EnumWindows(Lister::Top, reinterpret_cast<LPARAM>(title));
+    return 0;
   }
   if (verb == L"count") {
     std::printf("%d\n", Find(title).count);

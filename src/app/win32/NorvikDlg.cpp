@@ -10,7 +10,16 @@
 #include "app/WindowPlacement.h"
 #include "base/Debug.h"
 
+#include <shellapi.h>
+
+#include <ctime>
+
 namespace tovik {
+
+namespace {
+// The product's web site; its pages are opened with the shell's "open" verb.
+constexpr const wchar_t* kSiteRoot = L"https://www.tovikrecorder.com/";
+}  // namespace
 
 CWindowHandlePublication::CWindowHandlePublication(HWND window) : m_window(window) {
   m_mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, L"CNMessage");
@@ -77,6 +86,9 @@ INT_PTR CNorvikDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_SKYPE_READY:
       SetStatus(STATUS_READY);
       return TRUE;
+    case WM_SKYPE_REFUSED:
+      OnSkypeRefused();
+      return TRUE;
     case WM_STREAM_LEVEL_MIC:
       SendDlgItemMessageW(m_hwnd, IDC_MICLEVEL, PBM_SETPOS, wParam, 0);
       return TRUE;
@@ -142,6 +154,8 @@ BOOL CNorvikDlg::OnInitDialog() {
 
   m_postTarget = m_hwnd;
 
+  StartSkypeClient();
+
   EnableWindow(GetDlgItem(m_hwnd, IDC_PAUSE), FALSE);
   EnableWindow(GetDlgItem(m_hwnd, IDC_UNUSED), FALSE);
   ShowWindow(GetDlgItem(m_hwnd, IDC_UNUSED), SW_HIDE);
@@ -172,9 +186,36 @@ void CNorvikDlg::OnDestroy() {
   m_postTarget = nullptr;
   m_publication.reset();
 
+  CSkypeClient::DestroyInstance();
+  m_skypeWire.reset();
+
   CGeneralProfile::SetInstance(nullptr);
   m_profile.reset();
   SetMessageBox(nullptr);
+}
+
+void CNorvikDlg::StartSkypeClient() {
+  m_skypeWire = std::make_unique<CSkypeWindowWire>(m_instance);
+  CSkypeClient::Ports ports;
+  ports.wire = m_skypeWire.get();
+  ports.timers = m_skypeWire.get();
+  ports.pump = m_skypeWire.get();
+  CGeneralProfile* profile = m_profile.get();
+  ports.settings.number = [profile](const std::wstring& name) { return profile->Number(name).value_or(0); };
+  ports.settings.text = [profile](const std::wstring& name) { return profile->Text(name).value_or(L""); };
+  ports.uiSleep = [](unsigned ms) { Sleep(ms); };
+  ports.now = [] { return static_cast<std::int64_t>(std::time(nullptr)); };
+  CSkypeClient* client = CSkypeClient::CreateInstance(std::move(ports));
+  m_skypeWire->SetClient(client);
+  client->Start(MakePoster(&m_postTarget));
+}
+
+void CNorvikDlg::OnSkypeRefused() {
+  const std::wstring page = std::wstring(kSiteRoot) + L"issue.htm";
+  const std::wstring text = L"Your skype refused me to access it.\nPlease visit the page (" + page +
+                            L") to resolve the issue!";
+  MessageBoxW(m_hwnd, text.c_str(), kProductTitle, MB_OK | MB_ICONEXCLAMATION);
+  ShellExecuteW(m_hwnd, L"open", page.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void CNorvikDlg::OnCommand(UINT id) {

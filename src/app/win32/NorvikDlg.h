@@ -11,6 +11,7 @@
 #include "app/win32/Win32Ports.h"
 #include "settings/GeneralProfile.h"
 #include "settings/win32/RegistryKeyStore.h"
+#include "skype/win32/SkypeWindowWire.h"
 
 namespace tovik {
 
@@ -50,6 +51,8 @@ class CNorvikDlg {
   void ShowAbout();
   void RestorePosition();
   void PumpMessagesFor(DWORD milliseconds);
+  void StartSkypeClient();
+  void OnSkypeRefused();
 
   HINSTANCE m_instance;
   HWND m_hwnd = nullptr;
@@ -71,6 +74,7 @@ class CNorvikDlg {
   CRegistryKeyStore m_keyStore;
   std::unique_ptr<CWindowHandlePublication> m_publication;
   std::unique_ptr<CGeneralProfile> m_profile;
+  std::unique_ptr<CSkypeWindowWire> m_skypeWire;
   HWND m_postTarget = nullptr;  // what the core's posts go to; null before and after the window lives
 };
 
