@@ -172,7 +172,10 @@ void CSkypeClient::OnAttached() {
   m_attached = true;
   PostCommand(L"GET AUDIO_IN");
   // Give Skype time to answer the input device before asking for the output one.
-  if (m_ports.uiSleep) m_ports.uiSleep(kAudioQueryGapMs);
+  if (m_ports.uiSleep)
+    m_ports.uiSleep(kAudioQueryGapMs);
+  else
+    std::this_thread::sleep_for(std::chrono::milliseconds(kAudioQueryGapMs));
   PostCommand(L"GET AUDIO_OUT");
   PostCommand(L"get skypeversion");
   PostCommand(L"get currentuserhandle");

@@ -49,9 +49,10 @@ class CSkypeClient {
     // passes the process-wide one.
     CContactDirectory* contacts = nullptr;
     SkypeSettingsReader settings;    // missing readers give the defaults
-    // Pauses the UI thread (the gap between the two audio-device queries).
+    // Pauses the UI thread (the gap between the two audio-device queries); missing, the
+    // thread really sleeps.
     std::function<void(unsigned ms)> uiSleep;
-    // Seconds since 1970 UTC, for the call table's start times.
+    // Seconds since 1970 UTC, for the call table's start times; missing, the C clock.
     std::function<std::int64_t()> now;
     SkypeSendPacing pacing;
     // False: Start runs no sending thread and the owner delivers with DrainQueue

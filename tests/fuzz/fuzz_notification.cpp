@@ -36,6 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ports.settings.number = [](const std::wstring& name) { return name == L"onlinereply" ? 1 : (name == L"capf" ? 0 : 1); };
   ports.settings.text = [](const std::wstring&) { return std::wstring(L"/me is not available for chat."); };
   ports.sendingThread = false;
+  ports.uiSleep = [](unsigned) {};
   ports.pacing = SkypeSendPacing{std::chrono::milliseconds(0), std::chrono::milliseconds(0), std::chrono::milliseconds(0)};
   CSkypeClient client(ports);
   client.OnAttach(kSkype, CSkypeClient::kAttachSuccess);
