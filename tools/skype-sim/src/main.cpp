@@ -328,12 +328,15 @@ void CSim::Deliver(const OutItem& item) {
     log_.Line(item.kind == OutItem::Attach ? "ATTACH-FAILED" : "SEND-FAILED", "no client window: " + item.text);
     return;
   }
+  // Each line is written before the message goes out: the client answers inside the
+  // call, and its commands must not appear in the log ahead of what caused them.
   if (item.kind == OutItem::Attach) {
-    const LRESULT ok = SendMessageTimeoutW(item.target, attachMsg_, reinterpret_cast<WPARAM>(hwnd_),
-                                           static_cast<LPARAM>(item.status), SMTO_NORMAL, kSendTimeoutMs, &result);
     char buf[64];
     snprintf(buf, sizeof buf, "%lu (0x%lX)", static_cast<unsigned long>(item.status), static_cast<unsigned long>(item.status));
-    log_.Line(ok ? "ATTACH" : "ATTACH-FAILED", buf);
+    log_.Line("ATTACH", buf);
+    const LRESULT ok = SendMessageTimeoutW(item.target, attachMsg_, reinterpret_cast<WPARAM>(hwnd_),
+                                           static_cast<LPARAM>(item.status), SMTO_NORMAL, kSendTimeoutMs, &result);
+    if (!ok) log_.Line("ATTACH-FAILED", buf);
     return;
   }
   COPYDATASTRUCT cds{};
@@ -346,13 +349,13 @@ void CSim::Deliver(const OutItem& item) {
     cds.lpData = const_cast<char*>(item.text.c_str());
   }
   const HWND from = item.foreign ? foreignHwnd_ : hwnd_;
-  const LRESULT ok = SendMessageTimeoutW(item.target, WM_COPYDATA, reinterpret_cast<WPARAM>(from),
-                                         reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL, kSendTimeoutMs, &result);
-  std::string tag = !ok ? "SEND-FAILED" : result ? "SEND" : "SEND-UNTAKEN";
-  if (item.foreign) tag += "-FOREIGN";
   std::string what = item.text;
   if (item.raw) what = std::to_string(item.text.size()) + " raw bytes: " + item.text;
-  log_.Line(tag, ok ? what : "timed out or window gone: " + what);
+  log_.Line(item.foreign ? "SEND-FOREIGN" : "SEND", what);
+  const LRESULT ok = SendMessageTimeoutW(item.target, WM_COPYDATA, reinterpret_cast<WPARAM>(from),
+                                         reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL, kSendTimeoutMs, &result);
+  if (!ok) log_.Line(item.foreign ? "SEND-FAILED-FOREIGN" : "SEND-FAILED", "timed out or window gone: " + what);
+  else if (!result) log_.Line(item.foreign ? "SEND-UNTAKEN-FOREIGN" : "SEND-UNTAKEN", what);
 }
 
 void CSim::Play(const Scenario& sc) {
