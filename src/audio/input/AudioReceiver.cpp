@@ -1,6 +1,7 @@
 #include "audio/input/AudioReceiver.h"
 
 #include <array>
+#include <system_error>
 #include <utility>
 
 #include "base/UiPort.h"
@@ -72,7 +73,12 @@ bool CAudioReceiver::StartServer(AudioStream stream) {
 
   channel.connections.clear();
   channel.stop.store(false);
-  channel.thread = std::thread([this, stream] { ReceiveLoop(stream); });
+  try {
+    channel.thread = std::thread([this, stream] { ReceiveLoop(stream); });
+  } catch (const std::system_error&) {
+    server.CloseAll();  // a listener nobody reads would only fill up with connections
+    return false;
+  }
   channel.active = true;
   return true;
 }
