@@ -2,6 +2,7 @@
 # Plays scenarios of the stand-in against the probe client under Wine, over real window
 # messages and loopback TCP, and checks both sides' output.
 # Usage: wine_e2e.sh [build dir holding skype-sim.exe and skype-probe.exe]
+# The work folder (prefix, scenarios, logs) is removed after a clean run unless KEEP=1.
 set -u
 BUILD=$(cd "${1:-$(dirname "$0")/../../../build-D}" && pwd)
 SIM=$BUILD/skype-sim.exe
@@ -313,6 +314,11 @@ wait_sim
 check "exit status 2" [ "$SIM_RC" = 2 ]
 check "the line is named" has "$WORK/$CASE.log" "ERROR line 2: wait-command needs PATTERN MS"
 
-echo "logs in $WORK"
+if [ "$failed" = 0 ] && [ -z "${KEEP:-}" ]; then
+  wineserver -w  # the prefix's server ends by itself once its processes are gone
+  rm -rf "$WORK"
+else
+  echo "logs in $WORK"
+fi
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
