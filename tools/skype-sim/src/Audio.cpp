@@ -119,6 +119,9 @@ void CAudio::RunSide(Call& call, Side side, bool first) {
   // Each write should leave as its own segment, so odd write sizes reach the peer as such.
   BOOL noDelay = TRUE;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+  // A peer that stops reading must not hold this thread, and with it the call's end, forever.
+  DWORD sendTimeoutMs = 5000;
+  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendTimeoutMs), sizeof sendTimeoutMs);
   {
     std::lock_guard<std::mutex> g(call.lock);
     run.sock = s;
