@@ -248,6 +248,16 @@ TEST(AudioEngineRecorder, AbortEndsTheMixerAndTheNextRecordingStartsClean) {
   recorder.Stop();
   ASSERT_EQ(second.blocks.size(), 1u);  // nothing left over from the aborted recording
   EXPECT_EQ(second.blocks[0], Repeat({5, 6}, 160));
+
+  // An abort while idle must not silently empty the next recording.
+  recorder.Abort();
+  CaptureWriter third;
+  ASSERT_TRUE(recorder.Start(third, 0));
+  recorder.PutMicFrame(Frame(5).data(), 320);
+  recorder.PutSpeakerFrame(Frame(6).data(), 320);
+  recorder.Stop();
+  ASSERT_EQ(third.blocks.size(), 1u);
+  EXPECT_EQ(third.blocks[0], Repeat({11}, 160));
 }
 
 TEST(AudioEngineRecorder, StartingAgainFinishesTheRunningRecording) {

@@ -94,6 +94,8 @@ bool CRecorder::StartThread(IWriteToFile* writer, int channelMode) {
   DiscardAll(m_speaker);
   m_writer = writer;
   m_stereo = channelMode > 0;
+  // An abort left over from an idle recorder would end the new mixer before its first frame.
+  m_abort = false;
   m_mixerDone = false;
   m_recording = true;
   try {
