@@ -282,6 +282,13 @@ TEST(AudioEnginePool, BadReleasesAreIgnored) {
   CBuffer foreign(320);
   pool.Release(&foreign);
   EXPECT_EQ(pool.IdleCount(), 1024u);
+  CBufferPool other;
+  other.Prefill();
+  CBuffer* elsewhere = other.Acquire();
+  pool.Release(elsewhere);
+  EXPECT_EQ(pool.IdleCount(), 1024u);
+  EXPECT_EQ(pool.BlockCount(), 1024u);
+  other.Release(elsewhere);
 
   // A block released twice must still be handed to one user only.
   CBuffer* block = pool.Acquire();

@@ -33,6 +33,9 @@ class CBuffer {
   unsigned char* m_data = nullptr;
   std::int32_t m_size = 0;
   bool m_owns = false;
+  // Set only on pool blocks: which pool made the block and whether it is idle there.
+  const CBufferPool* m_pool = nullptr;
+  bool m_idle = false;
 };
 
 }  // namespace tovik

@@ -29,15 +29,21 @@ CBuffer* CBufferPool::NewBlock() {
   }
   std::memset(block->m_data, 0, kBlockSize);
   block->m_size = kBlockSize;
+  block->m_pool = this;
   return block;
 }
 
 void CBufferPool::Prefill() {
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_all.reserve(m_all.size() + kPrefillBlocks);
+  }
   for (std::size_t i = 0; i < kPrefillBlocks; ++i) {
     CBuffer* block = NewBlock();
     if (block == nullptr) return;
     std::lock_guard<std::mutex> guard(m_lock);
-    m_all.insert(block);
+    m_all.push_back(block);
+    block->m_idle = true;
     m_free.insert(block);
   }
 }
@@ -48,13 +54,20 @@ CBuffer* CBufferPool::Acquire() {
     if (!m_free.empty()) {
       CBuffer* block = *m_free.begin();
       m_free.erase(m_free.begin());
+      block->m_idle = false;
       return block;
     }
   }
   CBuffer* block = NewBlock();
   if (block == nullptr) return nullptr;
   std::lock_guard<std::mutex> guard(m_lock);
-  m_all.insert(block);
+  try {
+    m_all.push_back(block);
+  } catch (const std::bad_alloc&) {
+    delete[] block->m_data;
+    delete block;
+    return nullptr;
+  }
   return block;
 }
 
@@ -63,9 +76,10 @@ void CBufferPool::Release(CBuffer* block) {
   std::lock_guard<std::mutex> guard(m_lock);
   // Checked before touching the block: a foreign buffer or a block released twice must
   // neither be zero-filled under its current user nor end up in the idle set twice.
-  if (m_all.find(block) == m_all.end() || m_free.find(block) != m_free.end()) return;
+  if (block->m_pool != this || block->m_idle) return;
   block->m_owns = false;
   std::memset(block->m_data, 0, kBlockSize);
+  block->m_idle = true;
   m_free.insert(block);
 }
 

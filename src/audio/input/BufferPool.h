@@ -41,7 +41,7 @@ class CBufferPool {
   // instead of calling the global allocator for every frame.
   std::pmr::unsynchronized_pool_resource m_nodes;
   std::pmr::set<CBuffer*, std::less<CBuffer*>> m_free{&m_nodes};
-  std::pmr::set<CBuffer*, std::less<CBuffer*>> m_all{&m_nodes};
+  std::vector<CBuffer*> m_all;
 };
 
 }  // namespace tovik
