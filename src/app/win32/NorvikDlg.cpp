@@ -8,7 +8,11 @@
 #include "resource.h"
 #include "app/StartupRules.h"
 #include "app/WindowPlacement.h"
+#include "audio/engine/win32/MessagePumpWait.h"
+#include "audio/input/AudioReceiver.h"
+#include "audio/input/win32/AudioReceiverInstance.h"
 #include "base/Debug.h"
+#include "history/RecordStore.h"
 
 #include <shellapi.h>
 
@@ -19,6 +23,48 @@ namespace tovik {
 namespace {
 // The product's web site; its pages are opened with the shell's "open" verb.
 constexpr const wchar_t* kSiteRoot = L"https://www.tovikrecorder.com/";
+constexpr UINT_PTR kDurationTimer = 1;
+
+// The controller's view of the audio side: the receiver and its recorder.
+class CReceiverAudio : public IRecordingAudio {
+ public:
+  void StartRecording(const std::wstring& fileName, int rate, int kbps, int mode) override {
+    CAudioReceiver::Instance().StartRecording(fileName, rate, kbps, mode);
+  }
+  void SetSide(int side) override {
+    CAudioReceiver::Instance().SetSide(side);
+    if (CRecorder* r = ReceiverRecorder()) r->SetSide(side);
+  }
+  void SetRecordingState(int state) override { CAudioReceiver::Instance().SetRecordingState(state); }
+  int GetRecordingState() const override { return CAudioReceiver::Instance().GetRecordingState(); }
+  std::wstring GetFileName() const override { return CAudioReceiver::Instance().GetFileName(); }
+  void StopRecording() override { CAudioReceiver::Instance().StopRecording(); }
+};
+
+// The controller's view of Skype's calls.
+class CSkypeCallModel : public ICallModel {
+ public:
+  explicit CSkypeCallModel(CSkypeClient& client) : m_client(client) {}
+  std::pair<std::wstring, std::wstring> PickActiveCall() const override { return m_client.Calls().PickActiveCall(); }
+  std::wstring PartnerOf(const std::wstring& id) const override { return m_client.Calls().PartnerOf(id); }
+  int StatusAt(int slot) const override { return m_client.Calls().StatusAt(slot); }
+  std::wstring IdAt(int slot) const override { return m_client.Calls().IdAt(slot); }
+  bool AnyActive() const override { return m_client.Calls().AnyActive(); }
+  bool IsIncoming() const override { return m_client.IsIncoming(); }
+  void ResetCallState() override { m_client.ResetCallState(); }
+  std::wstring MapList(const std::wstring& ids) const override { return m_client.Partners().MapList(ids); }
+
+ private:
+  CSkypeClient& m_client;
+};
+
+// The history: the store now; the history window joins it when it exists.
+class CStoreHistory : public IHistorySink {
+ public:
+  bool AddRecord(const CRecordItem& item) override { return CRecordStore::Instance().AddRecord(item); }
+  void InsertRecord(const CRecordItem&) override {}
+  void RefreshTotals() override {}
+};
 }  // namespace
 
 CWindowHandlePublication::CWindowHandlePublication(HWND window) : m_window(window) {
@@ -89,6 +135,15 @@ INT_PTR CNorvikDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_SKYPE_REFUSED:
       OnSkypeRefused();
       return TRUE;
+    case WM_CALL_CHANGED:
+      if (m_controller) m_controller->OnCallChanged(static_cast<std::intptr_t>(wParam), lParam);
+      return TRUE;
+    case WM_FINISH_RECORDING:
+      if (m_controller) m_controller->FinishRecording();
+      return TRUE;
+    case WM_TIMER:
+      if (wParam == kDurationTimer && m_controller) m_controller->OnDurationTick();
+      return TRUE;
     case WM_STREAM_LEVEL_MIC:
       SendDlgItemMessageW(m_hwnd, IDC_MICLEVEL, PBM_SETPOS, wParam, 0);
       return TRUE;
@@ -142,6 +197,8 @@ BOOL CNorvikDlg::OnInitDialog() {
   SendDlgItemMessageW(m_hwnd, IDC_MICLEVEL, PBM_SETRANGE32, 0, 512);
   SendDlgItemMessageW(m_hwnd, IDC_SPKLEVEL, PBM_SETRANGE32, 0, 512);
 
+  CRecordStore::Instance().Open(m_dataFolder + CRecordStore::kFileName);
+
   SetStatus(STATUS_INIT);
 
   // First read of the settings: everything below may use them.
@@ -154,7 +211,22 @@ BOOL CNorvikDlg::OnInitDialog() {
 
   m_postTarget = m_hwnd;
 
+  StartAudioReceiver();
   StartSkypeClient();
+
+  CSkypeClient* client = CSkypeClient::Instance();
+  m_recordingAudio = std::make_unique<CReceiverAudio>();
+  m_callModel = std::make_unique<CSkypeCallModel>(*client);
+  m_historySink = std::make_unique<CStoreHistory>();
+  m_controller = std::make_unique<CRecordingController>(
+      *this, *m_recordingAudio, *m_callModel, *m_historySink, *m_profile,
+      ControllerClock{[] { return static_cast<std::int64_t>(std::time(nullptr)); },
+                      [](std::int64_t t) {
+                        const std::time_t tt = static_cast<std::time_t>(t);
+                        std::tm out{};
+                        localtime_s(&out, &tt);
+                        return out;
+                      }});
 
   EnableWindow(GetDlgItem(m_hwnd, IDC_PAUSE), FALSE);
   EnableWindow(GetDlgItem(m_hwnd, IDC_UNUSED), FALSE);
@@ -183,11 +255,18 @@ void CNorvikDlg::OnDestroy() {
     m_profile->Save();
   }
 
-  m_postTarget = nullptr;
   m_publication.reset();
 
+  // Receive threads end (and the recorder closes its file) before the Skype client
+  // they call back into goes away. A recording still running is not entered.
+  CAudioReceiver::Instance().Destroy();
+  CAudioReceiver::DeleteInstance();
   CSkypeClient::DestroyInstance();
   m_skypeWire.reset();
+  m_postTarget = nullptr;
+  m_controller.reset();
+  m_callModel.reset();
+  CRecordStore::DeleteInstance();
 
   CGeneralProfile::SetInstance(nullptr);
   m_profile.reset();
@@ -224,7 +303,14 @@ void CNorvikDlg::OnCommand(UINT id) {
     case IDCANCEL:
       EndDialog(m_hwnd, id);
       break;
+    case IDC_RECORD:
+      if (m_controller) m_controller->OnRecordButton();
+      break;
+    case IDC_PAUSE:
+      if (m_controller) m_controller->TogglePause();
+      break;
     case ID_TRAY_EXIT:
+      if (CRecorder* r = ReceiverRecorder()) r->Abort();
       PostQuitMessage(0);
       break;
     case ID_TRAY_ABOUT:
@@ -240,7 +326,7 @@ HBRUSH CNorvikDlg::OnCtlColorStatic(HDC dc, HWND control) {
   const int id = GetDlgCtrlID(control);
   StatusText t;
   if (id == IDC_STATUS) t = StatusFor(m_statusKind);
-  else if (id == IDC_DURATION) t = DurationText(m_recordingSeconds, m_statusKind);
+  else if (id == IDC_DURATION) t = DurationText(m_controller ? m_controller->Duration() : 0, m_statusKind);
   else return reinterpret_cast<HBRUSH>(GetSysColorBrush(COLOR_BTNFACE));
   SetTextColor(dc, RGB(t.colour.r, t.colour.g, t.colour.b));
   SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
@@ -249,13 +335,58 @@ HBRUSH CNorvikDlg::OnCtlColorStatic(HDC dc, HWND control) {
 
 void CNorvikDlg::SetStatus(StatusKind kind) {
   m_statusKind = kind;
+  if (m_controller) m_controller->SetStatusKind(kind);
   SetDlgItemTextW(m_hwnd, IDC_STATUS, StatusFor(kind).text.c_str());
   DrawDuration();
 }
 
 void CNorvikDlg::DrawDuration() {
-  SetDlgItemTextW(m_hwnd, IDC_DURATION, DurationText(m_recordingSeconds, m_statusKind).text.c_str());
+  const std::int64_t seconds = m_controller ? m_controller->Duration() : 0;
+  SetDlgItemTextW(m_hwnd, IDC_DURATION, DurationText(seconds, m_statusKind).text.c_str());
   InvalidateRect(GetDlgItem(m_hwnd, IDC_DURATION), nullptr, TRUE);
+}
+
+void CNorvikDlg::SetRecordButton(bool recording) {
+  SetDlgItemTextW(m_hwnd, IDC_RECORD, recording ? L"Stop Recording" : L"Start Recording");
+}
+
+void CNorvikDlg::SetPauseButton(bool enabled, bool paused) {
+  SetDlgItemTextW(m_hwnd, IDC_PAUSE, paused ? L"Resume Recording" : L"Pause Recording");
+  EnableWindow(GetDlgItem(m_hwnd, IDC_PAUSE), enabled);
+}
+
+void CNorvikDlg::EnableRecordButton() { EnableWindow(GetDlgItem(m_hwnd, IDC_RECORD), TRUE); }
+
+void CNorvikDlg::ResetMeters() {
+  SendDlgItemMessageW(m_hwnd, IDC_MICLEVEL, PBM_SETPOS, 0, 0);
+  SendDlgItemMessageW(m_hwnd, IDC_SPKLEVEL, PBM_SETPOS, 0, 0);
+}
+
+void CNorvikDlg::StartDurationTimer() { SetTimer(m_hwnd, kDurationTimer, 1000, nullptr); }
+
+void CNorvikDlg::StopDurationTimer() { KillTimer(m_hwnd, kDurationTimer); }
+
+void CNorvikDlg::BringToFront() {
+  ShowWindow(m_hwnd, SW_RESTORE);
+  SetForegroundWindow(m_hwnd);
+}
+
+// The history window comes later; until then there is nothing to show.
+void CNorvikDlg::ShowHistoryWindow() {}
+
+void CNorvikDlg::PostFinishRecording() { PostMessageW(m_hwnd, WM_FINISH_RECORDING, 0, 0); }
+
+void CNorvikDlg::StartAudioReceiver() {
+  CAudioReceiver& receiver = CAudioReceiver::Instance();
+  receiver.SetWindow(MakePoster(&m_postTarget));
+  CGeneralProfile* profile = m_profile.get();
+  receiver.SetCaptureSetting([profile] { return static_cast<int>(profile->capf); });
+  receiver.SetRedirectAgain([] {
+    if (CSkypeClient* client = CSkypeClient::Instance()) client->RedirectAgain();
+  });
+  if (CRecorder* recorder = ReceiverRecorder()) recorder->SetWaitHook(MakeMessagePumpWaitHook());
+  receiver.StartMicServer();
+  receiver.StartSpeakerServer();
 }
 
 void CNorvikDlg::ShowAbout() {

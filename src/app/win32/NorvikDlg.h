@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "app/RecordingController.h"
 #include "app/StatusLine.h"
 #include "app/win32/Win32Ports.h"
 #include "settings/GeneralProfile.h"
@@ -30,7 +31,7 @@ class CWindowHandlePublication {
   void* m_view = nullptr;
 };
 
-class CNorvikDlg {
+class CNorvikDlg : public IRecordingView {
  public:
   explicit CNorvikDlg(HINSTANCE instance);
   ~CNorvikDlg();
@@ -46,13 +47,25 @@ class CNorvikDlg {
   void OnCommand(UINT id);
   HBRUSH OnCtlColorStatic(HDC dc, HWND control);
 
-  void SetStatus(StatusKind kind);
-  void DrawDuration();
   void ShowAbout();
   void RestorePosition();
   void PumpMessagesFor(DWORD milliseconds);
   void StartSkypeClient();
+  void StartAudioReceiver();
   void OnSkypeRefused();
+
+  // IRecordingView: what the recording controller asks of the window.
+  void SetStatus(StatusKind kind) override;
+  void SetRecordButton(bool recording) override;
+  void SetPauseButton(bool enabled, bool paused) override;
+  void EnableRecordButton() override;
+  void ResetMeters() override;
+  void StartDurationTimer() override;
+  void StopDurationTimer() override;
+  void DrawDuration() override;
+  void BringToFront() override;
+  void ShowHistoryWindow() override;
+  void PostFinishRecording() override;
 
   HINSTANCE m_instance;
   HWND m_hwnd = nullptr;
@@ -64,7 +77,6 @@ class CNorvikDlg {
   std::uint8_t m_adClosed = 0;
   std::uint8_t m_audioFailureShown = 0;
   std::uint8_t m_windows8OrLater = 1;
-  std::int64_t m_recordingSeconds = 0;
   StatusKind m_statusKind = STATUS_INIT;
 
   std::wstring m_recordingFolder;
@@ -75,6 +87,10 @@ class CNorvikDlg {
   std::unique_ptr<CWindowHandlePublication> m_publication;
   std::unique_ptr<CGeneralProfile> m_profile;
   std::unique_ptr<CSkypeWindowWire> m_skypeWire;
+  std::unique_ptr<IRecordingAudio> m_recordingAudio;
+  std::unique_ptr<ICallModel> m_callModel;
+  std::unique_ptr<IHistorySink> m_historySink;
+  std::unique_ptr<CRecordingController> m_controller;
   HWND m_postTarget = nullptr;  // what the core's posts go to; null before and after the window lives
 };
 

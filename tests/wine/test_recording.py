@@ -1,0 +1,125 @@
+"""A call played by the stand-in, recorded by the program end to end (Skype-API audio)."""
+import glob
+import os
+import re
+import time
+import xml.etree.ElementTree as ET
+
+import audiocheck
+from harness import TITLE, HarnessError, Sim, wait_for
+
+PROGRAM = "TovikSkypeRecorder.exe"
+CONFIG = r"HKCU\Software\Velmora\config"
+STATUS = 1009
+
+
+def use_skype_audio(w, **dwords):
+    w.reg("add", CONFIG, "/v", "capf", "/t", "REG_DWORD", "/d", "0", "/f")
+    for name, value in dwords.items():
+        w.reg("add", CONFIG, "/v", name, "/t", "REG_DWORD" if name != "rectype" else "REG_BINARY",
+              "/d", ("%02x" % value) if name == "rectype" else str(value), "/f")
+
+
+def call_scenario(call="1234", partner="echo123", kind="INCOMING_P2P", talk_ms=6000, extra_audio=""):
+    return """
+set call {call}
+answer GET CURRENTUSERHANDLE = CURRENTUSERHANDLE tester
+answer "get call {call} type" = "CALL {call} TYPE {kind}"
+answer "get call {call} partner_handle" = "CALL {call} PARTNER_HANDLE {partner}"
+answer "get call {call} target_identity" = "CALL {call} TARGET_IDENTITY {partner}"
+answer "get call {call} status" = "CALL {call} STATUS INPROGRESS"
+audio mic tone 440 8000
+audio spk tone 1000 8000
+{extra_audio}
+wait-discover 30000
+wait-command "search friends" 10000
+send "CALL {call} STATUS RINGING"
+wait-command "get call {call} partner_handle" 5000
+sleep 700
+send "CALL {call} STATUS INPROGRESS"
+wait-command "alter call {call} set_capture_mic port=\\"38377\\"" 5000
+wait-command "alter call {call} set_output soundcard=\\"default\\", port=\\"38376\\"" 5000
+wait-connected mic 5000
+wait-connected spk 5000
+sleep {talk_ms}
+send "CALL {call} STATUS FINISHED"
+sleep 500
+exit
+""".format(call=call, partner=partner, kind=kind, talk_ms=talk_ms, extra_audio=extra_audio)
+
+
+def sent_ms(log, side):
+    """Milliseconds of audio the stand-in sent on one side, from its AUDIO-TOTAL line."""
+    m = re.findall(r"AUDIO-TOTAL .*?%s (\d+) bytes" % side, log)
+    if not m:
+        raise AssertionError("no AUDIO-TOTAL for %s in the stand-in's log" % side)
+    return sum(int(x) for x in m) / 32.0
+
+
+def records(w):
+    path = os.path.join(w.appdata(), "Tovik", "record.xml")
+    if not os.path.exists(path):
+        return []
+    root = ET.parse(path).getroot()
+    out = []
+    for rec in root.find("list"):
+        out.append({child.tag: (child.text or "") for child in rec})
+    return out
+
+
+def recordings(w):
+    return sorted(glob.glob(os.path.join(w.documents(), "Tovik Skype Recorder", "*.mp3")))
+
+
+def wait_for_record(w, count=1, timeout=30):
+    if not wait_for(lambda: len(records(w)) >= count, timeout, 0.05):
+        raise HarnessError("record.xml holds %d records, not %d" % (len(records(w)), count))
+    return records(w)
+
+
+def test_incoming_call_is_recorded_to_mp3_and_history(w):
+    use_skype_audio(w)
+    sim = Sim(w, call_scenario(talk_ms=6000, extra_audio="audio segment 100,700,1022"))
+    sim.wait_ready()
+    proc = w.start(PROGRAM)
+    w.wait_text(STATUS, "Recording in progress ...", timeout_ms=60000)
+    shot = w.screenshot(os.path.join(os.environ.get("TOVIK_TEST_OUT", w.root), "main-window-recording.png"))
+    log = sim.finish(timeout=90)
+    t_finished = time.time()
+    recs = wait_for_record(w)
+    print("  record.xml held the record %.2f s after the stand-in ended" % (time.time() - t_finished))
+    assert os.path.getsize(shot) > 0
+    assert len(recs) == 1, recs
+    rec = recs[0]
+    files = recordings(w)
+    assert len(files) == 1, files
+    mp3 = files[0]
+    assert re.fullmatch(r"echo123_\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d\.mp3", os.path.basename(mp3)), mp3
+    assert rec["name"] == "echo123"
+    assert rec["type"] == "1"
+    assert rec["new"] == "true"
+    assert rec["file"].endswith("\\" + os.path.basename(mp3)), rec["file"]
+    assert 6 <= int(rec["duration"]) <= 10, rec
+    assert re.fullmatch(r"\d+", rec["time"]), rec
+
+    d = audiocheck.decode(mp3)
+    mic_ms, spk_ms = sent_ms(log, "mic"), sent_ms(log, "spk")
+    expected = max(mic_ms, spk_ms) / 1000.0
+    print("  sent mic %.0f ms, spk %.0f ms; decoded %.3f s at %d Hz, %d channels" % (
+        mic_ms, spk_ms, d.duration, d.rate, d.channels))
+    assert d.channels == 2 and d.rate == 32000
+    # One MP3 frame (1152 samples) plus the encoder delay either side.
+    assert abs(d.duration - expected) < 0.1, (d.duration, expected)
+    mid0, mid1 = 0.5, d.duration - 0.5
+    left440, left1k = d.tone_db(0, 440, mid0, mid1), d.tone_db(0, 1000, mid0, mid1)
+    right440, right1k = d.tone_db(1, 440, mid0, mid1), d.tone_db(1, 1000, mid0, mid1)
+    print("  left: 440 Hz %.1f dB, 1000 Hz %.1f dB; right: 440 Hz %.1f dB, 1000 Hz %.1f dB" % (
+        left440, left1k, right440, right1k))
+    tone = 20 * __import__("math").log10(8000 / 32768.0)
+    assert abs(left440 - tone) < 1.0 and left1k < tone - 30, "microphone tone not alone on the left"
+    assert abs(right1k - tone) < 1.0 and right440 < tone - 30, "remote tone not alone on the right"
+    gaps = [g for g in d.silent_stretches(0, start=mid0, end=mid1) + d.silent_stretches(1, start=mid0, end=mid1)]
+    assert not gaps, "silent stretches inside the call: %s" % gaps
+    assert w.text(STATUS) == "Ready for recording ..."
+    w.wintool("command", TITLE, "32772")
+    w.wait_exit(proc, 30)
