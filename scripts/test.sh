@@ -52,7 +52,7 @@ if cmake -S . -B "$B/native" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTOVIK_SANITIZE=
   echo "native unit tests: $p passed, $f failed"
   count "$p" "$f"
 else
-  tail -40 "$LOG"/native-*.log; echo "native build failed"; count 0 1
+  tail -n 40 "$LOG"/native-*.log; echo "native build failed"; count 0 1
 fi
 
 stage "fuzz targets (${FUZZ_SECONDS} s each)"
@@ -77,7 +77,7 @@ if ls tests/fuzz/*.cpp >/dev/null 2>&1; then
       fi
     done
   else
-    tail -30 "$LOG"/fuzz-*.log; echo "fuzz build failed"; count 0 1
+    tail -n 30 "$LOG"/fuzz-*.log; echo "fuzz build failed"; count 0 1
   fi
 fi
 
@@ -95,7 +95,7 @@ if cmake -S . -B "$B/win" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64
     echo "the Wine test runner ended without counts"; count 0 1
   fi
 else
-  tail -40 "$LOG"/win-*.log; echo "Windows build failed"; count 0 1
+  tail -n 40 "$LOG"/win-*.log; echo "Windows build failed"; count 0 1
 fi
 
 finish
