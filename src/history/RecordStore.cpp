@@ -24,7 +24,9 @@ namespace {
 // Keep the declaration so a loaded file keeps its own; drop white-space-only text; never
 // read a DOCTYPE into the DOM, so no entity it declares is ever expanded.
 constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_declaration;
-constexpr unsigned kSaveOptions = pugi::format_indent | pugi::format_no_declaration;
+// Indentation grows with depth, so a deeply nested hand-made file would be written in
+// quadratic size; beyond this depth the file is written without it.
+constexpr unsigned kMaxIndentedDepth = 16;
 
 constexpr const char* kValueNames[] = {"name", "time", "file", "type", "duration", "new", "note"};
 constexpr std::string_view kLineBreak = "\r\n";
@@ -53,11 +55,14 @@ std::wstring WideFromPath(const fs::path& p) {
 fs::path ResolveHistoryPath(const std::wstring& path) {
   if (path.empty()) return {};
   const wchar_t last = path.back();
-  if (last == L'\\' || last == L'/') return PathFromWide(path + CRecordStore::kFileName);
   fs::path p = PathFromWide(path);
   std::error_code ec;
-  if (fs::is_directory(p, ec)) p /= CRecordStore::kFileName;
-  return p;
+  if (last == L'\\' || last == L'/') {
+    p = PathFromWide(path + CRecordStore::kFileName);
+  } else if (fs::is_directory(p, ec)) {
+    p /= CRecordStore::kFileName;
+  }
+  return p.make_preferred();
 }
 
 std::int64_t SystemSeconds() {
@@ -228,11 +233,31 @@ bool FlushToDisk(std::FILE* f) {
 #endif
 }
 
+bool DeeperThan(const pugi::xml_document& doc, unsigned limit) {
+  unsigned depth = 0;
+  pugi::xml_node cur = doc.first_child();
+  while (cur) {
+    if (cur.first_child()) {
+      if (++depth > limit) return true;
+      cur = cur.first_child();
+      continue;
+    }
+    while (cur && !cur.next_sibling()) {
+      cur = cur.parent();
+      if (cur == doc) return false;
+      --depth;
+    }
+    if (cur) cur = cur.next_sibling();
+  }
+  return false;
+}
+
 bool WriteDocument(const pugi::xml_document& doc, const fs::path& p) {
   std::FILE* f = OpenForWriting(p);
   if (!f) return false;
   FileWriter writer(f);
-  doc.save(writer, "\t", kSaveOptions, pugi::encoding_utf8);
+  const unsigned layout = DeeperThan(doc, kMaxIndentedDepth) ? pugi::format_raw : pugi::format_indent;
+  doc.save(writer, "\t", layout | pugi::format_no_declaration, pugi::encoding_utf8);
   bool ok = writer.ok() && FlushToDisk(f);
   if (std::fclose(f) != 0) ok = false;
   return ok;
