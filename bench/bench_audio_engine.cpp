@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <mutex>
@@ -313,6 +314,104 @@ void StopToCloseReport() {
   fs::remove(path);
 }
 
+
+struct Cost {
+  double wall = 0, cpu = 0;
+};
+
+Cost BareOnce(const Config& c, const std::vector<std::int16_t>& pcm, std::size_t frames, const std::string& path) {
+  const int channels = c.mode == 0 ? 1 : 2;
+  std::vector<unsigned char> out(8192);
+  const auto t0 = std::chrono::steady_clock::now();
+  const double c0 = CpuSeconds();
+  std::FILE* f = std::fopen(path.c_str(), "w+b");
+  lame_t lame = lame_init();
+  lame_set_in_samplerate(lame, 16000);
+  lame_set_out_samplerate(lame, c.outputRate);
+  lame_set_num_channels(lame, channels);
+  lame_set_mode(lame, c.mode == 0 ? MONO : (c.mode == 1 ? STEREO : JOINT_STEREO));
+  lame_set_VBR(lame, vbr_off);
+  lame_set_brate(lame, c.bitrate);
+  lame_set_bWriteVbrTag(lame, 0);
+  lame_set_write_id3tag_automatic(lame, 0);
+  lame_set_disable_reservoir(lame, 1);
+  lame_set_original(lame, 1);
+  lame_init_params(lame);
+  std::vector<std::int16_t> block(160 * static_cast<std::size_t>(channels));
+  for (std::size_t fr = 0; fr < frames; ++fr) {
+    std::memcpy(block.data(), pcm.data() + fr * block.size(), block.size() * 2);
+    const int n = channels == 1 ? lame_encode_buffer(lame, block.data(), nullptr, 160, out.data(), static_cast<int>(out.size()))
+                                : lame_encode_buffer_interleaved(lame, block.data(), 160, out.data(), static_cast<int>(out.size()));
+    if (n > 0) std::fwrite(out.data(), 1, static_cast<std::size_t>(n), f);
+  }
+  const int n = lame_encode_flush(lame, out.data(), static_cast<int>(out.size()));
+  if (n > 0) std::fwrite(out.data(), 1, static_cast<std::size_t>(n), f);
+  lame_close(lame);
+  std::fclose(f);
+  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), CpuSeconds() - c0};
+}
+
+// paced: producers stay at most 100 frames ahead of the writer, as a live call does.
+Cost PathOnce(const Config& c, const Signal& v, const std::string& path, bool paced) {
+  CMp3File mp3;
+  mp3.Open(tovik::Utf8ToWide(path), c.outputRate, c.bitrate, 16000, c.mode);
+  PacedWriter writer(mp3);
+  CRecorder recorder;
+  const auto t0 = std::chrono::steady_clock::now();
+  const double c0 = CpuSeconds();
+  recorder.Start(writer, c.mode);
+  auto produce = [&](bool mic) {
+    for (std::size_t f = 0; f < v.frames; ++f) {
+      if (paced)
+        while (static_cast<long long>(f) - writer.written.load(std::memory_order_acquire) > 100)
+          std::this_thread::sleep_for(std::chrono::microseconds(200));
+      if (mic) recorder.PutMicFrame(v.mic.data() + f * 160, 320);
+      else recorder.PutSpeakerFrame(v.speaker.data() + f * 160, 320);
+    }
+  };
+  std::thread a(produce, true);
+  std::thread b(produce, false);
+  a.join();
+  b.join();
+  recorder.Stop();
+  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), CpuSeconds() - c0};
+}
+
+// Bare and path runs alternate, so both see the same load from the rest of the machine; the
+// median of the per-round ratios is the figure.
+void InterleavedComparison() {
+  const Signal& v = Voices();
+  const std::string bare = TempFile("cmp-bare"), path = TempFile("cmp-path");
+  const double audio = static_cast<double>(v.frames) / 100.0;
+  std::printf("Interleaved rounds (median of 9), 60 s of two-sided audio per run:\n");
+  for (int ci = 0; ci < 2; ++ci) {
+    const Config& c = kConfigs[ci];
+    const int channels = c.mode == 0 ? 1 : 2;
+    std::vector<std::int16_t> pcm(v.mic.size() * static_cast<std::size_t>(channels));
+    for (std::size_t i = 0; i < v.mic.size(); ++i) {
+      if (channels == 1) pcm[i] = static_cast<std::int16_t>(std::clamp(v.mic[i] + v.speaker[i], -32768, 32767));
+      else { pcm[2 * i] = v.mic[i]; pcm[2 * i + 1] = v.speaker[i]; }
+    }
+    for (int paced = 0; paced < 2; ++paced) {
+      std::vector<double> bw, bc, pw, pc, rw, rc;
+      for (int r = 0; r < 9; ++r) {
+        const Cost b = BareOnce(c, pcm, v.frames, bare);
+        const Cost p = PathOnce(c, v, path, paced != 0);
+        bw.push_back(audio / b.wall); bc.push_back(audio / b.cpu);
+        pw.push_back(audio / p.wall); pc.push_back(audio / p.cpu);
+        rw.push_back(p.wall / b.wall); rc.push_back(p.cpu / b.cpu);
+      }
+      auto med = [](std::vector<double> x) { std::sort(x.begin(), x.end()); return x[x.size() / 2]; };
+      std::printf("  %-26s %-9s wall: bare %6.1fx path %6.1fx cost %+5.1f%% | cpu: bare %6.1fx path %6.1fx cost %+5.1f%%\n",
+                  c.name, paced ? "paced" : "unpaced", med(bw), med(pw), (med(rw) - 1) * 100, med(bc), med(pc),
+                  (med(rc) - 1) * 100);
+    }
+  }
+  fs::remove(bare);
+  fs::remove(path);
+  std::printf("\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -330,6 +429,7 @@ int main(int argc, char** argv) {
                 g_pathCpuRtf[i], (g_bareCpuRtf[i] / g_pathCpuRtf[i] - 1.0) * 100.0);
   }
   std::printf("\n");
+  InterleavedComparison();
   StopToCloseReport();
   SteadyStateReport();
   return 0;

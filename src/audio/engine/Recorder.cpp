@@ -13,6 +13,9 @@ namespace tovik {
 namespace {
 
 constexpr auto kRecheckInterval = std::chrono::milliseconds(300);
+// The mixer is woken early only once this many frames can be written in one go; waking it
+// for every 10 ms frame of a live call would cost a thread switch per frame.
+constexpr std::size_t kWakeBatch = 16;
 constexpr std::size_t kFrameSamples = CRecorder::kFrameBytes / 2;
 
 }  // namespace
@@ -138,7 +141,7 @@ bool CRecorder::PutFrame(Side& side, const void* data, std::size_t size) {
     }
     side.queued = side.list.Count();
   }
-  if (m_mixerWaiting) Wake();
+  if (m_mixerWaiting && WorthWaking(m_side)) Wake();
   return true;
 }
 
@@ -238,16 +241,17 @@ void CRecorder::WriteAlone(const CBuffer& frame) {
   }
 }
 
-bool CRecorder::HasWork(int side) const {
+bool CRecorder::WorthWaking(int side) const {
   if (m_abort || !m_recording || m_side != side) return true;
-  if (side == kSideBoth) return m_mic.queued > 0 && m_speaker.queued > 0;
-  return (side == kSideMine ? m_mic.queued : m_speaker.queued) > 0;
+  if (side == kSideBoth) return std::min(m_mic.queued.load(), m_speaker.queued.load()) >= kWakeBatch;
+  return (side == kSideMine ? m_mic.queued : m_speaker.queued) >= kWakeBatch;
 }
 
 void CRecorder::WaitForWork(int side) {
   std::unique_lock<std::mutex> lock(m_wakeLock);
   m_mixerWaiting = true;
-  m_wake.wait_for(lock, kRecheckInterval, [&] { return HasWork(side); });
+  // Stop, Abort and a side change wake it at once; frames after a batch or the re-check.
+  m_wake.wait_for(lock, kRecheckInterval, [&] { return WorthWaking(side); });
   m_mixerWaiting = false;
 }
 

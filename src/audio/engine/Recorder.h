@@ -94,7 +94,7 @@ class CRecorder {
   void WritePair(const CBuffer& mic, const CBuffer& speaker);
   void DiscardAll(Side& side);
   void Wake();
-  bool HasWork(int side) const;
+  bool WorthWaking(int side) const;
   void WaitForWork(int side);
   void JoinMixer();
 
