@@ -123,3 +123,166 @@ def test_incoming_call_is_recorded_to_mp3_and_history(w):
     assert w.text(STATUS) == "Ready for recording ..."
     w.wintool("command", TITLE, "32772")
     w.wait_exit(proc, 30)
+
+
+def test_call_queries_come_before_the_redirection_and_outgoing_calls_are_type_2(w):
+    use_skype_audio(w, amode=0, asample=0)  # mono, 16000 Hz
+    sim = Sim(w, call_scenario(call="88", partner="bob", kind="OUTGOING_P2P", talk_ms=3000))
+    sim.wait_ready()
+    proc = w.start(PROGRAM)
+    sim.finish(timeout=90)
+    cmds = sim.commands()
+    alter = cmds.index('alter call 88 set_capture_mic port="38377"')
+    assert cmds[alter + 1] == 'alter call 88 set_output soundcard="default", port="38376"', cmds[alter:alter + 3]
+    for query in ("get call 88 type", "get call 88 partner_handle"):
+        assert query in cmds[:alter], (query, cmds[:alter])
+    rec = wait_for_record(w)[0]
+    assert rec["type"] == "2" and rec["name"] == "bob", rec
+    d = audiocheck.decode(recordings(w)[0])
+    assert d.channels == 1 and d.rate == 16000, (d.channels, d.rate)
+    # Mono adds both voices.
+    mid0, mid1 = 0.5, d.duration - 0.5
+    tone = 20 * __import__("math").log10(8000 / 32768.0)
+    assert abs(d.tone_db(0, 440, mid0, mid1) - tone) < 1.0
+    assert abs(d.tone_db(0, 1000, mid0, mid1) - tone) < 1.0
+    w.wintool("command", TITLE, "32772")
+    w.wait_exit(proc, 30)
+
+
+def test_manual_mode_records_only_after_the_start_button(w):
+    use_skype_audio(w, rectype=0)
+    sim = Sim(w, call_scenario(call="31", partner="carol", talk_ms=9000))
+    sim.wait_ready()
+    proc = w.start(PROGRAM)
+    w.wait_text(STATUS, "Ready for recording ...", timeout_ms=60000)
+    # The call goes into progress and streams; nothing is recorded yet.
+    wait_for(lambda: "connected spk" in sim.log(), 30)
+    time.sleep(2)
+    assert w.text(STATUS) == "Ready for recording ...", w.text(STATUS)
+    assert recordings(w) == []
+    t_press = time.time()
+    w.wintool("command", TITLE, "1001")
+    w.wait_text(STATUS, "Recording in progress ...", timeout_ms=10000)
+    log = sim.finish(timeout=90)
+    recs = wait_for_record(w)
+    assert len(recs) == 1 and recs[0]["name"] == "carol", recs
+    d = audiocheck.decode(recordings(w)[0])
+    call_s = sent_ms(log, "spk") / 1000.0
+    # Only the part after the press: clearly shorter than the call.
+    assert 2.0 < d.duration < call_s - 1.5, (d.duration, call_s)
+    w.wintool("command", TITLE, "32772")
+    w.wait_exit(proc, 30)
+
+
+def test_pause_leaves_the_paused_stretch_out_of_the_file(w):
+    use_skype_audio(w)
+    sim = Sim(w, call_scenario(call="41", partner="dave", talk_ms=9000))
+    sim.wait_ready()
+    proc = w.start(PROGRAM)
+    w.wait_text(STATUS, "Recording in progress ...", timeout_ms=60000)
+    time.sleep(2)
+    t0 = time.time()
+    w.wintool("command", TITLE, "1002")
+    w.wait_text(STATUS, "Recording pause ...", timeout_ms=10000)
+    assert w.text(1002) == "Resume Recording"
+    time.sleep(3)
+    w.wintool("command", TITLE, "1002")
+    paused = time.time() - t0
+    w.wait_text(STATUS, "Recording in progress ...", timeout_ms=10000)
+    log = sim.finish(timeout=90)
+    rec = wait_for_record(w)[0]
+    d = audiocheck.decode(recordings(w)[0])
+    call_s = sent_ms(log, "spk") / 1000.0
+    print("  call %.2f s, paused about %.2f s, file %.2f s, history %s s" % (call_s, paused, d.duration, rec["duration"]))
+    assert call_s - paused - 1.0 < d.duration < call_s - 2.0, (d.duration, call_s, paused)
+    # The paused stretch is cut out, not kept as silence.
+    gaps = d.silent_stretches(0, start=0.3, end=d.duration - 0.3)
+    assert not gaps, gaps
+    assert int(rec["duration"]) >= int(call_s) - 1, rec  # pauses count in the history
+    w.wintool("command", TITLE, "32772")
+    w.wait_exit(proc, 30)
+
+
+def test_two_overlapping_calls_make_one_file_and_one_record(w):
+    use_skype_audio(w)
+    sim = Sim(w, """
+answer GET CURRENTUSERHANDLE = CURRENTUSERHANDLE tester
+answer "get call 1 type" = "CALL 1 TYPE INCOMING_P2P"
+answer "get call 1 partner_handle" = "CALL 1 PARTNER_HANDLE echo123"
+answer "get call 2 type" = "CALL 2 TYPE INCOMING_P2P"
+answer "get call 2 partner_handle" = "CALL 2 PARTNER_HANDLE alice"
+wait-discover 30000
+wait-command "search friends" 10000
+send "CALL 1 STATUS RINGING"
+wait-command "get call 1 partner_handle" 5000
+sleep 500
+send "CALL 1 STATUS INPROGRESS"
+wait-connected mic 5000
+wait-connected spk 5000
+sleep 2000
+audio mic off
+audio spk off
+send "CALL 2 STATUS RINGING"
+wait-command "get call 2 partner_handle" 5000
+sleep 500
+send "CALL 2 STATUS INPROGRESS"
+sleep 1500
+send "CALL 1 STATUS FINISHED"
+sleep 2000
+send "CALL 2 STATUS FINISHED"
+sleep 500
+exit
+""")
+    sim.wait_ready()
+    proc = w.start(PROGRAM)
+    w.wait_text(STATUS, "Recording in progress ...", timeout_ms=60000)
+    deadline = time.time() + 60
+    saw_recording_after_first_end = False
+    while sim.proc.poll() is None and time.time() < deadline:
+        if "CALL 1 STATUS FINISHED" in sim.log() and "CALL 2 STATUS FINISHED" not in sim.log():
+            saw_recording_after_first_end = w.text(STATUS) == "Recording in progress ..."
+            break
+        time.sleep(0.1)
+    sim.finish(timeout=60)
+    recs = wait_for_record(w)
+    time.sleep(1)
+    assert saw_recording_after_first_end, "the end of the first call stopped the recording"
+    assert len(records(w)) == 1, records(w)
+    assert records(w)[0]["name"] == "echo123,alice", records(w)
+    assert len(recordings(w)) == 1, recordings(w)
+    w.wintool("command", TITLE, "32772")
+    w.wait_exit(proc, 30)
+
+
+def test_a_dropped_stream_is_redirected_again(w):
+    use_skype_audio(w)
+    sim = Sim(w, call_scenario(call="61", partner="erin", talk_ms=5000, extra_audio="audio mic drop 1500"))
+    sim.wait_ready()
+    proc = w.start(PROGRAM)
+    sim.finish(timeout=90)
+    cmds = sim.commands()
+    mic = [c for c in cmds if c == 'alter call 61 set_capture_mic port="38377"']
+    out = [c for c in cmds if c == 'alter call 61 set_output soundcard="default", port="38376"']
+    assert len(mic) >= 2 and len(out) >= 2, cmds
+    assert "connected mic 61 port 38377 connection 2" in sim.log(), sim.log()[-2000:]
+    assert len(wait_for_record(w)) == 1
+    w.wintool("command", TITLE, "32772")
+    w.wait_exit(proc, 30)
+
+
+def test_exit_while_recording_writes_no_history_entry(w):
+    use_skype_audio(w)
+    sim = Sim(w, call_scenario(call="71", partner="frank", talk_ms=20000))
+    sim.wait_ready()
+    proc = w.start(PROGRAM)
+    w.wait_text(STATUS, "Recording in progress ...", timeout_ms=60000)
+    time.sleep(2)
+    w.wintool("command", TITLE, "32772")
+    w.wait_exit(proc, 30)
+    assert records(w) == []
+    files = recordings(w)
+    assert len(files) == 1
+    d = audiocheck.decode(files[0])  # what was recorded is still a playable file
+    assert d.duration > 1.0
+    hispos = w.reg_query(CONFIG)["hispos"][1]
+    assert re.fullmatch(r"-?\d+,-?\d+,-?\d+,-?\d+", hispos), hispos
