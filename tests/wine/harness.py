@@ -281,3 +281,50 @@ class Sim:
             if len(parts) == 3 and parts[1] == "CMD":
                 out.append(parts[2])
         return out
+
+
+class Pulse:
+    """A private PulseAudio server with a null sink, for Wine's audio endpoints."""
+
+    def __init__(self, runtime_dir):
+        self.runtime_dir = runtime_dir
+        os.makedirs(runtime_dir, exist_ok=True)
+        env = dict(os.environ, XDG_RUNTIME_DIR=runtime_dir, HOME=runtime_dir, PULSE_RUNTIME_PATH=os.path.join(runtime_dir, "pulse"))
+        self.env = env
+        self.proc = subprocess.Popen(
+            ["pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "-n",
+             "--load=module-native-protocol-unix", "--load=module-null-sink sink_name=tovik_null",
+             "--load=module-null-sink sink_name=tovik_mic", "--log-target=stderr"],
+            env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        sock = os.path.join(runtime_dir, "pulse", "native")
+        if not wait_for(lambda: os.path.exists(sock) or self.proc.poll() is not None, 15):
+            self.stop()
+            raise HarnessError("PulseAudio did not start")
+        if self.proc.poll() is not None:
+            raise HarnessError("PulseAudio ended at start (exit %s)" % self.proc.returncode)
+
+    def apply(self, env):
+        env["XDG_RUNTIME_DIR"] = self.runtime_dir
+        env["PULSE_RUNTIME_PATH"] = self.env["PULSE_RUNTIME_PATH"]
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.proc = None
+
+
+def watch_finish_to_record(sim, record_count, timeout=60):
+    """Seconds from the stand-in sending FINISHED to record_count() turning non-zero."""
+    def finished_sent():
+        return any(" SEND " in l and "STATUS FINISHED" in l for l in sim.log().splitlines())
+    if not wait_for(finished_sent, timeout, 0.01):
+        raise HarnessError("the stand-in never sent FINISHED")
+    t0 = time.time()
+    if not wait_for(lambda: record_count() > 0, timeout, 0.01):
+        raise HarnessError("no history record after FINISHED")
+    return time.time() - t0
