@@ -3,6 +3,7 @@
 // and a store with a clock the test sets.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
