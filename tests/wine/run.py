@@ -67,6 +67,8 @@ def main():
 
     args.work = os.path.abspath(args.work)
     args.bin = os.path.abspath(args.bin)
+    if args.unit:
+        args.unit = os.path.abspath(args.unit)
     os.makedirs(args.work, exist_ok=True)
     out_dir = os.path.join(args.work, "out")
     os.makedirs(out_dir, exist_ok=True)
@@ -108,7 +110,7 @@ def main():
             if w:
                 w.close(keep=args.keep)
         sys.stdout.flush()
-    print("wine integration: %d passed, %d failed" % (passed, failed))
+    print("wine tests in all: %d passed, %d failed" % (passed, failed))
     if args.counts:
         open(args.counts, "w").write("%d %d\n" % (passed, failed))
     return 0 if failed == 0 else 1

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "base/LastError.h"
+#include "base/SystemError.h"
 #include "base/Text.h"
 #include "base/UiPort.h"
 
@@ -19,14 +20,18 @@ namespace {
 std::size_t OutputBytesFor(std::size_t samplesPerChannel) { return samplesPerChannel + samplesPerChannel / 4 + 7200; }
 constexpr std::size_t kInitialSamplesPerChannel = 4096;
 
-std::FILE* OpenForWriting(const wchar_t* path, int* error) {
-  errno = 0;
+// `error` gets the system's code for a failure: the Win32 last error on Windows (the
+// message box shows the system's own text for it), errno elsewhere.
+std::FILE* OpenForWriting(const wchar_t* path, std::uint32_t* error) {
 #ifdef _WIN32
+  SetLastErrorCode(0);
   std::FILE* file = _wfopen(path, L"w+b");
+  *error = GetLastErrorCode();
 #else
+  errno = 0;
   std::FILE* file = std::fopen(WideToUtf8(path).c_str(), "w+b");
+  *error = static_cast<std::uint32_t>(errno);
 #endif
-  *error = errno;
   return file;
 }
 
@@ -56,12 +61,10 @@ bool CMp3File::Open(const wchar_t* path, int outputRate, int bitrateKbps, int in
   }
   Close();
 
-  int error = 0;
+  std::uint32_t error = 0;
   m_file = OpenForWriting(path, &error);
   if (m_file == nullptr) {
-    std::wstring text;
-    if (error != 0) text = Utf8ToWide(std::generic_category().message(error));
-    if (!text.empty()) ShowMessage(text, kCreateMp3FailedCaption, MessageIcon::Error);
+    if (error != 0) ShowMessage(SystemErrorText(error), kCreateMp3FailedCaption, MessageIcon::Error);
     return false;
   }
 
