@@ -86,6 +86,7 @@ if cmake -S . -B "$B/win" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64
       -DCMAKE_BUILD_TYPE=Release >"$LOG/win-cmake.log" 2>&1 \
    && ninja -C "$B/win" -j"$JOBS" all dist >"$LOG/win-build.log" 2>&1; then
   stage "Windows unit tests and integration tests under Wine"
+  rm -f "$B/wine/counts"
   python3 tests/wine/run.py --bin "$B/win/bin" --work "$B/wine" --unit "$B/win/bin/unit_tests.exe" \
     --counts "$B/wine/counts" 2>&1 | tee "$LOG/wine-tests.log" | grep -E '^(PASS|FAIL|wine )'
   if [ -f "$B/wine/counts" ]; then
@@ -93,6 +94,19 @@ if cmake -S . -B "$B/win" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64
     count "$p" "$f"
   else
     echo "the Wine test runner ended without counts"; count 0 1
+  fi
+  stage "the Skype stand-in against its probe under Wine"
+  bash tools/skype-sim/tests/wine_e2e.sh "$B/win/bin" >"$LOG/sim-e2e.log" 2>&1
+  rc=$?
+  grep -E '^FAILED' "$LOG/sim-e2e.log" | head -20
+  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$LOG/sim-e2e.log" | tail -n 1)
+  if [ -n "$line" ]; then
+    echo "stand-in end to end: $line"
+    p=${line%% passed*}; f=${line#*passed, }; f=${f%% failed*}
+    [ "$rc" -ne 0 ] && [ "$f" -eq 0 ] && f=1
+    count "$p" "$f"
+  else
+    echo "the stand-in's end-to-end script ended without counts (exit $rc)"; count 0 1
   fi
 else
   tail -n 40 "$LOG"/win-*.log; echo "Windows build failed"; count 0 1

@@ -113,3 +113,24 @@ exit
     assert proc.poll() is None, "the program ended"
     assert w.text(STATUS) == "Ready for recording ..."
     exit_program(w, proc)
+
+
+def test_exit_ends_while_skype_hangs_inside_a_delivery(w):
+    sim = Sim(w, """
+answer GET CURRENTUSERHANDLE = CURRENTUSERHANDLE alice
+wait-discover 30000
+wait-command "search friends" 10000
+hang 60000
+sleep 30000
+exit
+""")
+    sim.wait_ready()
+    proc = w.start(PROGRAM)
+    w.wait_text(STATUS, "Ready for recording ...", timeout_ms=60000)
+    wait_for(lambda: " HANG " in sim.log(), 20)
+    assert " HANG " in sim.log(), sim.log()[-1500:]
+    t0 = time.time()
+    w.wintool("command", TITLE, "32772")
+    w.wait_exit(proc, timeout=30)
+    print("  exit took %.1f s with Skype hung in a delivery" % (time.time() - t0))
+    assert w.reg_query(r"HKCU\Software\Velmora\config")["hispos"][1]
