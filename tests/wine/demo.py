@@ -104,8 +104,7 @@ exit
             print("    %-9s %s" % (child.tag, child.text or ""))
         print("from the stand-in's FINISHED to record.xml holding the record: %.2f s" % delay)
         print("screenshot while recording: %s" % shot)
-        w.wintool("command", harness.TITLE, "32772")
-        w.wait_exit(proc, 30)
+        w.exit_program(proc)
     finally:
         w.close()
         pulse.stop()

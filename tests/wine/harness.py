@@ -19,6 +19,17 @@ class HarnessError(Exception):
     pass
 
 
+def stop_process(proc):
+    """Ends a process this harness started: politely first."""
+    if proc and proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(5)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
 def _env_base():
     env = dict(os.environ)
     env["WINEDEBUG"] = env.get("TOVIK_WINEDEBUG", "-all")
@@ -58,13 +69,7 @@ class Display:
         self.name = ":" + number.decode().strip()
 
     def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc)
         self.proc = None
 
 
@@ -199,6 +204,12 @@ class Wine:
         subprocess.run(["convert", "xwd:-", path], input=xwd.stdout, check=True, timeout=60)
         return path
 
+    def exit_program(self, proc, timeout=30):
+        """The tray menu's Exit command, then the process's end."""
+        if self.wintool("command", TITLE, "32772").returncode != 0:
+            raise HarnessError("could not reach the main window to exit")
+        self.wait_exit(proc, timeout)
+
     def wait_exit(self, proc, timeout=30):
         try:
             return proc.wait(timeout)
@@ -308,13 +319,7 @@ class Pulse:
         env["PULSE_RUNTIME_PATH"] = self.env["PULSE_RUNTIME_PATH"]
 
     def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc)
         self.proc = None
 
 

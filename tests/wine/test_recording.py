@@ -48,6 +48,13 @@ exit
 """.format(call=call, partner=partner, kind=kind, talk_ms=talk_ms, extra_audio=extra_audio)
 
 
+def start_call(w, scenario):
+    """The stand-in first, then the program, which finds it by its Discover."""
+    sim = Sim(w, scenario)
+    sim.wait_ready()
+    return sim, w.start(PROGRAM)
+
+
 def sent_ms(log, side):
     """Milliseconds of audio the stand-in sent on one side, from its AUDIO-TOTAL line."""
     m = re.findall(r"AUDIO-TOTAL .*?%s (\d+) bytes" % side, log)
@@ -79,9 +86,7 @@ def wait_for_record(w, count=1, timeout=30):
 
 def test_incoming_call_is_recorded_to_mp3_and_history(w):
     use_skype_audio(w)
-    sim = Sim(w, call_scenario(talk_ms=6000, extra_audio="audio segment 100,700,1022"))
-    sim.wait_ready()
-    proc = w.start(PROGRAM)
+    sim, proc = start_call(w, call_scenario(talk_ms=6000, extra_audio="audio segment 100,700,1022"))
     w.wait_text(STATUS, "Recording in progress ...", timeout_ms=60000)
     shot = w.screenshot(os.path.join(os.environ.get("TOVIK_TEST_OUT", w.root), "main-window-recording.png"))
     log = sim.finish(timeout=90)
@@ -121,15 +126,12 @@ def test_incoming_call_is_recorded_to_mp3_and_history(w):
     gaps = [g for g in d.silent_stretches(0, start=mid0, end=mid1) + d.silent_stretches(1, start=mid0, end=mid1)]
     assert not gaps, "silent stretches inside the call: %s" % gaps
     assert w.text(STATUS) == "Ready for recording ..."
-    w.wintool("command", TITLE, "32772")
-    w.wait_exit(proc, 30)
+    w.exit_program(proc)
 
 
 def test_call_queries_come_before_the_redirection_and_outgoing_calls_are_type_2(w):
     use_skype_audio(w, amode=0, asample=0)  # mono, 16000 Hz
-    sim = Sim(w, call_scenario(call="88", partner="bob", kind="OUTGOING_P2P", talk_ms=3000))
-    sim.wait_ready()
-    proc = w.start(PROGRAM)
+    sim, proc = start_call(w, call_scenario(call="88", partner="bob", kind="OUTGOING_P2P", talk_ms=3000))
     sim.finish(timeout=90)
     cmds = sim.commands()
     alter = cmds.index('alter call 88 set_capture_mic port="38377"')
@@ -145,15 +147,12 @@ def test_call_queries_come_before_the_redirection_and_outgoing_calls_are_type_2(
     tone = 20 * __import__("math").log10(8000 / 32768.0)
     assert abs(d.tone_db(0, 440, mid0, mid1) - tone) < 1.0
     assert abs(d.tone_db(0, 1000, mid0, mid1) - tone) < 1.0
-    w.wintool("command", TITLE, "32772")
-    w.wait_exit(proc, 30)
+    w.exit_program(proc)
 
 
 def test_manual_mode_records_only_after_the_start_button(w):
     use_skype_audio(w, rectype=0)
-    sim = Sim(w, call_scenario(call="31", partner="carol", talk_ms=9000))
-    sim.wait_ready()
-    proc = w.start(PROGRAM)
+    sim, proc = start_call(w, call_scenario(call="31", partner="carol", talk_ms=9000))
     w.wait_text(STATUS, "Ready for recording ...", timeout_ms=60000)
     # The call goes into progress and streams; nothing is recorded yet.
     wait_for(lambda: "connected spk" in sim.log(), 30)
@@ -170,15 +169,12 @@ def test_manual_mode_records_only_after_the_start_button(w):
     call_s = sent_ms(log, "spk") / 1000.0
     # Only the part after the press: clearly shorter than the call.
     assert 2.0 < d.duration < call_s - 1.5, (d.duration, call_s)
-    w.wintool("command", TITLE, "32772")
-    w.wait_exit(proc, 30)
+    w.exit_program(proc)
 
 
 def test_pause_leaves_the_paused_stretch_out_of_the_file(w):
     use_skype_audio(w)
-    sim = Sim(w, call_scenario(call="41", partner="dave", talk_ms=9000))
-    sim.wait_ready()
-    proc = w.start(PROGRAM)
+    sim, proc = start_call(w, call_scenario(call="41", partner="dave", talk_ms=9000))
     w.wait_text(STATUS, "Recording in progress ...", timeout_ms=60000)
     time.sleep(2)
     t0 = time.time()
@@ -199,8 +195,7 @@ def test_pause_leaves_the_paused_stretch_out_of_the_file(w):
     gaps = d.silent_stretches(0, start=0.3, end=d.duration - 0.3)
     assert not gaps, gaps
     assert int(rec["duration"]) >= int(call_s) - 1, rec  # pauses count in the history
-    w.wintool("command", TITLE, "32772")
-    w.wait_exit(proc, 30)
+    w.exit_program(proc)
 
 
 def test_two_overlapping_calls_make_one_file_and_one_record(w):
@@ -250,15 +245,12 @@ exit
     assert len(records(w)) == 1, records(w)
     assert records(w)[0]["name"] == "echo123,alice", records(w)
     assert len(recordings(w)) == 1, recordings(w)
-    w.wintool("command", TITLE, "32772")
-    w.wait_exit(proc, 30)
+    w.exit_program(proc)
 
 
 def test_a_dropped_stream_is_redirected_again(w):
     use_skype_audio(w)
-    sim = Sim(w, call_scenario(call="61", partner="erin", talk_ms=5000, extra_audio="audio mic drop 1500"))
-    sim.wait_ready()
-    proc = w.start(PROGRAM)
+    sim, proc = start_call(w, call_scenario(call="61", partner="erin", talk_ms=5000, extra_audio="audio mic drop 1500"))
     sim.finish(timeout=90)
     cmds = sim.commands()
     mic = [c for c in cmds if c == 'alter call 61 set_capture_mic port="38377"']
@@ -266,19 +258,15 @@ def test_a_dropped_stream_is_redirected_again(w):
     assert len(mic) >= 2 and len(out) >= 2, cmds
     assert "connected mic 61 port 38377 connection 2" in sim.log(), sim.log()[-2000:]
     assert len(wait_for_record(w)) == 1
-    w.wintool("command", TITLE, "32772")
-    w.wait_exit(proc, 30)
+    w.exit_program(proc)
 
 
 def test_exit_while_recording_writes_no_history_entry(w):
     use_skype_audio(w)
-    sim = Sim(w, call_scenario(call="71", partner="frank", talk_ms=20000))
-    sim.wait_ready()
-    proc = w.start(PROGRAM)
+    sim, proc = start_call(w, call_scenario(call="71", partner="frank", talk_ms=20000))
     w.wait_text(STATUS, "Recording in progress ...", timeout_ms=60000)
     time.sleep(2)
-    w.wintool("command", TITLE, "32772")
-    w.wait_exit(proc, 30)
+    w.exit_program(proc)
     assert records(w) == []
     files = recordings(w)
     assert len(files) == 1
@@ -286,3 +274,59 @@ def test_exit_while_recording_writes_no_history_entry(w):
     assert d.duration > 1.0
     hispos = w.reg_query(CONFIG)["hispos"][1]
     assert re.fullmatch(r"-?\d+,-?\d+,-?\d+,-?\d+", hispos), hispos
+
+
+def test_an_mp3_that_cannot_be_created_is_reported_and_the_call_still_enters_the_history(w):
+    use_skype_audio(w)
+    w.reg("add", CONFIG, "/v", "sfolder", "/t", "REG_SZ", "/d", r"C:\no such folder\deeper", "/f")
+    sim, proc = start_call(w, call_scenario(call="81", partner="gina", talk_ms=4000))
+    caption = "Tovik Skype Recorder Create Mp3 File Failed!"
+    w.wait_window(caption, timeout_ms=60000)
+    shot = w.screenshot(os.path.join(os.environ.get("TOVIK_TEST_OUT", w.root), "mp3-create-failed.png"))
+    texts = w.wintool("list", caption).stdout.decode("utf-8", errors="replace").strip()
+    w.wintool("command", caption, "1")  # OK
+    w.wait_text(STATUS, "Recording in progress ...", timeout_ms=10000)
+    sim.finish(timeout=90)
+    recs = wait_for_record(w)
+    assert texts, "the message box shows no text"
+    assert recs[0]["name"] == "gina" and int(recs[0]["duration"]) >= 3, recs
+    assert recs[0]["file"].startswith("C:\\no such folder\\deeper\\gina_"), recs[0]
+    assert os.path.getsize(shot) > 0
+    w.exit_program(proc)
+
+
+def test_a_taken_port_is_reported_and_the_other_stream_still_records(w):
+    import socket
+    blocker = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    blocker.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 0)
+    try:
+        blocker.bind(("127.0.0.1", 38377))
+        blocker.listen(1)
+        use_skype_audio(w)
+        sim = Sim(w, call_scenario(call="91", partner="hal", talk_ms=4000))
+        sim.wait_ready()
+        proc = w.start(PROGRAM)
+        w.wait_window(TITLE, timeout_ms=60000)
+        box = wait_for(lambda: "port '38377'" in w.wintool("list", TITLE).stdout.decode("utf-8", errors="replace"), 30)
+        texts = w.wintool("list", TITLE).stdout.decode("utf-8", errors="replace")
+        w.screenshot(os.path.join(os.environ.get("TOVIK_TEST_OUT", w.root), "port-taken.png"))
+        assert box, texts
+        assert ("Create socket failed! Please make sure your firewall/anti-virus software does NOT block "
+                "the port '38377'!") in texts, texts
+        assert "'38376'" not in texts
+        # Dismiss the box: the main window's initialisation goes on from there.
+        r = w.wintool("command", TITLE, "2")
+        w.wait_text(STATUS, "Recording in progress ...", timeout_ms=60000)
+        log = sim.finish(timeout=90)
+        assert "connected spk 91 port 38376" in log, log[-2000:]
+        rec = wait_for_record(w)[0]
+        assert rec["name"] == "hal"
+        d = audiocheck.decode(recordings(w)[0])
+        mid0, mid1 = 0.5, max(0.6, d.duration - 0.5)
+        tone = 20 * __import__("math").log10(8000 / 32768.0)
+        # Only the remote side arrived; the frames it had alone go to the right channel.
+        assert abs(d.tone_db(1, 1000, mid0, mid1) - tone) < 1.0
+        assert d.rms_db(0, mid0, mid1) < -60
+        w.exit_program(proc)
+    finally:
+        blocker.close()

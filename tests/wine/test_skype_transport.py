@@ -13,10 +13,6 @@ STARTUP_ORDER = [
 ]
 
 
-def exit_program(w, proc):
-    w.wintool("command", TITLE, "32772")
-    w.wait_exit(proc, timeout=30)
-
 
 def test_attach_sends_the_startup_queries_in_order_then_polls_calls(w):
     sim = Sim(w, """
@@ -48,7 +44,7 @@ exit
     first = [c for c in cmds if c in STARTUP_ORDER]
     assert first[:len(STARTUP_ORDER)] == STARTUP_ORDER, cmds[:12]
     assert w.text(STATUS) == "Ready for recording ..."
-    exit_program(w, proc)
+    w.exit_program(proc)
 
 
 def test_skype_started_after_the_program_is_found_by_its_announcement(w):
@@ -63,7 +59,7 @@ wait-command "search friends" 10000
 exit
 """)
     sim.finish(timeout=60)
-    exit_program(w, proc)
+    w.exit_program(proc)
 
 
 def test_refused_attach_shows_the_message(w):
@@ -112,7 +108,7 @@ exit
     sim.finish(timeout=90)
     assert proc.poll() is None, "the program ended"
     assert w.text(STATUS) == "Ready for recording ..."
-    exit_program(w, proc)
+    w.exit_program(proc)
 
 
 def test_exit_ends_while_skype_hangs_inside_a_delivery(w):

@@ -25,12 +25,6 @@ def start_ready(w):
     return proc
 
 
-def exit_program(w, proc):
-    r = w.wintool("command", TITLE, "32772")
-    if r.returncode != 0:
-        raise HarnessError("could not reach the main window to exit")
-    w.wait_exit(proc, timeout=30)
-
 
 def test_first_start_makes_the_settings_and_folders(w):
     proc = start_ready(w)
@@ -47,7 +41,7 @@ def test_first_start_makes_the_settings_and_folders(w):
     assert os.path.getsize(shot) > 0
     assert w.text(1014) == "Ready"
 
-    exit_program(w, proc)
+    w.exit_program(proc)
     hispos = w.reg_query(CONFIG)["hispos"][1]
     assert re.fullmatch(r"-?\d+,-?\d+,-?\d+,-?\d+", hispos), hispos
     left, top, right, bottom = map(int, hispos.split(","))
@@ -61,7 +55,7 @@ def test_second_copy_ends_at_once_and_leaves_the_first(w):
     assert w.wintool("count", TITLE).stdout.strip() == b"1"
     assert first.poll() is None
     assert w.text(STATUS) == "Ready for recording ..."
-    exit_program(w, first)
+    w.exit_program(first)
 
 
 def test_saved_position_is_restored_and_damaged_values_repaired(w):
@@ -75,4 +69,4 @@ def test_saved_position_is_restored_and_damaged_values_repaired(w):
     assert values["sfolder"][1].endswith(r"\Tovik Skype Recorder"), values["sfolder"]
     rect = w.wintool("rect", TITLE).stdout.decode().strip()
     assert rect.startswith("40,50,"), rect
-    exit_program(w, proc)
+    w.exit_program(proc)
