@@ -5,8 +5,10 @@
 // call can be recorded on a busy machine). Exits non-zero when a frame was lost, altered
 // or reordered, or the MP3 does not hold the audio that was sent.
 //
-//   bench_loopback_receive.exe [--seconds N] [--keep]
+//   bench_loopback_receive.exe [--seconds N] [--row R] [--keep]
 //     --seconds N  audio per side and run (default 300)
+//     --row R      run only row R (0-based, receiver rows first, then the baseline), so the
+//                  cost outside the process (wineserver under Wine) can be read per row
 //     --keep       leave the MP3 files in %TEMP%
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -453,13 +455,16 @@ int main(int argc, char** argv) {
   using namespace tovik;
   int audioSeconds = 300;
   bool keep = false;
+  int onlyRow = -1;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
       audioSeconds = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--row") == 0 && i + 1 < argc) {
+      onlyRow = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--keep") == 0) {
       keep = true;
     } else {
-      std::fprintf(stderr, "usage: %s [--seconds N] [--keep]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--seconds N] [--row R] [--keep]\n", argv[0]);
       return 2;
     }
   }
@@ -502,15 +507,24 @@ int main(int argc, char** argv) {
     cases.push_back({f.name, f.outputRate, f.bitrateKbps, f.channelMode, "100-frame, unpaced", tick, false});
   }
 
+  const std::size_t kBaselineReads[] = {kMaxReceiveBytes, 65536};
+  const int rows = static_cast<int>(cases.size() + std::size(kBaselineReads) * std::size(writePatterns));
+  if (onlyRow >= rows) {
+    std::fprintf(stderr, "--row must be below %d\n", rows);
+    return 2;
+  }
+
   std::printf("loopback receive: %d s of 16000 Hz mono PCM per side and run, paced runs at 100x real time\n",
               audioSeconds);
   std::printf("%-26s %-20s %13s %13s %6s %8s %8s %10s %11s %11s %9s %9s\n", "format", "writes", "sent mic/spk",
               "recv mic/spk", "wrong", "wall s", "file s", "frames/s", "cpu ms/s", "recv ms/s", "mp3 KiB",
               "mp3 s");
   bool allOk = true;
-  int index = 0;
+  int row = 0;
   for (const Case& c : cases) {
-    const Result r = Run(c, audioSeconds, micTone, speakerTone, keep, index++);
+    const int index = row++;
+    if (onlyRow >= 0 && onlyRow != index) continue;
+    const Result r = Run(c, audioSeconds, micTone, speakerTone, keep, index);
     const double received = static_cast<double>(r.gotMic + r.gotSpeaker);
     const std::string sent = std::to_string(r.sentMic) + "/" + std::to_string(r.sentSpeaker);
     const std::string got = std::to_string(r.gotMic) + "/" + std::to_string(r.gotSpeaker);
@@ -525,8 +539,10 @@ int main(int argc, char** argv) {
   std::printf("\nbaseline, same senders unpaced into plain blocking recv on one listener (no receiver):\n");
   std::printf("%-26s %-20s %13s %13s %8s %10s %11s %11s\n", "reads", "writes", "sent both", "recv both", "wall s",
               "frames/s", "cpu ms/s", "recv ms/s");
-  for (const std::size_t readSize : {kMaxReceiveBytes, std::size_t{65536}}) {
+  for (const std::size_t readSize : kBaselineReads) {
     for (const Writes& w : writePatterns) {
+      const int index = row++;
+      if (onlyRow >= 0 && onlyRow != index) continue;
       const Baseline b = RunBaseline(audioSeconds, micTone, speakerTone, *w.sizes, readSize);
       const std::string reads = std::to_string(readSize) + "-byte reads";
       std::printf("%-26s %-20s %13llu %13llu %8.2f %10.0f %11.2f %11.2f %s\n", reads.c_str(),
