@@ -5,8 +5,10 @@
 // call can be recorded on a busy machine). Exits non-zero when a frame was lost, altered
 // or reordered, or the MP3 does not hold the audio that was sent.
 //
-//   bench_loopback_receive.exe [--seconds N] [--row R] [--keep]
+//   bench_loopback_receive.exe [--seconds N] [--speed X] [--row R] [--keep]
 //     --seconds N  audio per side and run (default 300)
+//     --speed X    paced rows send X frames per side every 10 ms: X times real time
+//                  (default 100; 1 shows the cost of a live call, with its small reads)
 //     --row R      run only row R (0-based, receiver rows first, then the baseline), so the
 //                  cost outside the process (wineserver under Wine) can be read per row
 //     --keep       leave the MP3 files in %TEMP%
@@ -42,7 +44,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kSecondBytes = kStreamSampleRate * 2;
 constexpr std::size_t kFramesPerSecond = kSecondBytes / kStreamFrameBytes;
-constexpr std::size_t kFramesPerTick = 100;  // 1 s of audio every 10 ms: 100x real time
 constexpr auto kTick = std::chrono::milliseconds(10);
 // Only a guard against a hang; never a pass/fail criterion on speed.
 constexpr DWORD kPeerReadTimeoutMs = 120000;
@@ -146,11 +147,32 @@ class CCountingRecorder final : public IStreamRecorder {
   Tally speaker_;
 };
 
+// Counts the receive threads' poll steps: bytes per step tell how the system batched the
+// segments, which is most of what a step costs.
+class CCountingServer final : public IAudioServer {
+ public:
+  explicit CCountingServer(std::unique_ptr<IAudioServer> inner) : inner_(std::move(inner)) {}
+  int Listen(const std::string& address, std::uint16_t port) override { return inner_->Listen(address, port); }
+  int Poll(std::uint8_t* buffer, std::size_t capacity, PollResult& result) override {
+    const int status = inner_->Poll(buffer, capacity, result);
+    steps_.fetch_add(1, std::memory_order_relaxed);
+    return status;
+  }
+  int CloseAll() override { return inner_->CloseAll(); }
+  int SocketCount() const override { return inner_->SocketCount(); }
+  std::uint64_t Steps() const { return steps_.load(std::memory_order_relaxed); }
+
+ private:
+  std::unique_ptr<IAudioServer> inner_;
+  std::atomic<std::uint64_t> steps_{0};
+};
+
 struct SendPlan {
   std::uint16_t port = 0;
   const std::vector<std::uint8_t>* tone = nullptr;
   std::uint64_t totalBytes = 0;
   std::vector<std::size_t> writeSizes;  // cycled; a write never crosses a 10 ms tick
+  std::size_t framesPerTick = 100;
   bool paced = true;
 };
 
@@ -195,7 +217,7 @@ void RunSender(const SendPlan& plan, std::shared_future<Clock::time_point> go, S
 
   const Clock::time_point start = go.get();
   const double cpu0 = ThreadCpuSeconds();
-  const std::uint64_t tickBytes = kFramesPerTick * kStreamFrameBytes;
+  const std::uint64_t tickBytes = plan.framesPerTick * kStreamFrameBytes;
   std::size_t cycle = 0;
   for (std::uint64_t tick = 0; out.bytes < plan.totalBytes && out.error == 0; ++tick) {
     if (plan.paced) std::this_thread::sleep_until(start + tick * kTick);
@@ -227,8 +249,7 @@ void RunSender(const SendPlan& plan, std::shared_future<Clock::time_point> go, S
 
 // Walks the MP3 frame headers and adds up the samples they carry; -1 when the data is not
 // an MP3 stream.
-double Mp3Seconds(const std::filesystem::path& path, std::uint64_t& frameCount) {
-  frameCount = 0;
+double Mp3Seconds(const std::filesystem::path& path) {
   std::FILE* f = _wfopen(path.c_str(), L"rb");
   if (f == nullptr) return -1;
   std::vector<std::uint8_t> data;
@@ -258,7 +279,6 @@ double Mp3Seconds(const std::filesystem::path& path, std::uint64_t& frameCount) 
     const std::size_t size = static_cast<std::size_t>(samples / 8 * bitrate / rate + ((h[2] >> 1) & 1));
     if (pos + size > data.size()) return -1;
     seconds += static_cast<double>(samples) / rate;
-    ++frameCount;
     pos += size;
   }
   return pos == data.size() ? seconds : -1;
@@ -285,7 +305,7 @@ struct Result {
   double cpuSenders = 0;
   std::uintmax_t mp3Bytes = 0;
   double mp3Seconds = 0;
-  std::uint64_t levelPosts = 0, redirects = 0;
+  std::uint64_t pollSteps = 0;  // both receive threads, accepts and closes included
 };
 
 std::filesystem::path TempDir() {
@@ -294,7 +314,7 @@ std::filesystem::path TempDir() {
   return n > 0 && n <= MAX_PATH ? std::filesystem::path(buffer) : std::filesystem::current_path();
 }
 
-Result Run(const Case& c, int audioSeconds, const std::vector<std::uint8_t>& micTone,
+Result Run(const Case& c, int audioSeconds, std::size_t speed, const std::vector<std::uint8_t>& micTone,
            const std::vector<std::uint8_t>& speakerTone, bool keep, int index) {
   Result r;
   auto micServer = std::make_unique<CAudioServer>();
@@ -304,8 +324,13 @@ Result Run(const Case& c, int audioSeconds, const std::vector<std::uint8_t>& mic
   auto counting = std::make_unique<CCountingRecorder>(
       std::make_unique<CRecorderAdapter<CRecorder>>(std::make_unique<CRecorder>()), micTone, speakerTone);
   CCountingRecorder* counter = counting.get();
-  CAudioReceiver receiver(std::move(micServer), std::move(speakerServer), std::move(counting));
+  auto micCounting = std::make_unique<CCountingServer>(std::move(micServer));
+  auto speakerCounting = std::make_unique<CCountingServer>(std::move(speakerServer));
+  const CCountingServer* micSteps = micCounting.get();
+  const CCountingServer* speakerSteps = speakerCounting.get();
+  CAudioReceiver receiver(std::move(micCounting), std::move(speakerCounting), std::move(counting));
 
+  // Level posts and redirect requests cost what a cheap window post would.
   std::atomic<std::uint64_t> levelPosts{0}, redirects{0};
   receiver.SetWindow([&](unsigned, std::intptr_t, std::intptr_t) { levelPosts.fetch_add(1); });
   receiver.SetRedirectAgain([&] { redirects.fetch_add(1); });
@@ -328,8 +353,9 @@ Result Run(const Case& c, int audioSeconds, const std::vector<std::uint8_t>& mic
   receiver.SetRecordingState(REC_RECORDING);
 
   const std::uint64_t totalBytes = static_cast<std::uint64_t>(audioSeconds) * kSecondBytes;
-  SendPlan micPlan{mic->BoundPort(), &micTone, totalBytes, c.writeSizes, c.paced};
-  SendPlan speakerPlan{speaker->BoundPort(), &speakerTone, totalBytes, c.writeSizes, c.paced};
+  const std::size_t framesPerTick = c.paced ? speed : kFramesPerSecond;
+  SendPlan micPlan{mic->BoundPort(), &micTone, totalBytes, c.writeSizes, framesPerTick, c.paced};
+  SendPlan speakerPlan{speaker->BoundPort(), &speakerTone, totalBytes, c.writeSizes, framesPerTick, c.paced};
   SendOutcome micOut, speakerOut;
   std::promise<Clock::time_point> release;
   std::shared_future<Clock::time_point> go = release.get_future().share();
@@ -344,6 +370,7 @@ Result Run(const Case& c, int audioSeconds, const std::vector<std::uint8_t>& mic
   micSender.join();
   speakerSender.join();
   r.wallReceived = Seconds(Clock::now() - t0);
+  r.pollSteps = micSteps->Steps() + speakerSteps->Steps();
   receiver.StopRecording();
   r.wallFile = Seconds(Clock::now() - t0);
   r.cpu = ProcessCpuSeconds() - cpu0;
@@ -356,14 +383,11 @@ Result Run(const Case& c, int audioSeconds, const std::vector<std::uint8_t>& mic
   r.wrong = counter->Mic().wrong.load() + counter->Speaker().wrong.load();
   r.refused = counter->Mic().refused.load() + counter->Speaker().refused.load();
   receiver.Destroy();
-  r.levelPosts = levelPosts.load();
-  r.redirects = redirects.load();
 
   std::error_code ec;
   r.mp3Bytes = std::filesystem::file_size(mp3, ec);
   if (ec) r.mp3Bytes = 0;
-  std::uint64_t mp3Frames = 0;
-  r.mp3Seconds = Mp3Seconds(mp3, mp3Frames);
+  r.mp3Seconds = Mp3Seconds(mp3);
   if (!keep) std::filesystem::remove(mp3, ec);
 
   for (const SendOutcome* out : {&micOut, &speakerOut}) {
@@ -377,7 +401,7 @@ Result Run(const Case& c, int audioSeconds, const std::vector<std::uint8_t>& mic
   // (36 ms here); the exact per-frame check is the recorder-side count above.
   const double minimum = audio + 576.0 / c.outputRate;
   const bool durationOk = r.mp3Seconds >= minimum && r.mp3Seconds <= audio + 0.25;
-  r.ok = micOut.error == 0 && speakerOut.error == 0 && r.sentMic == totalBytes / kStreamFrameBytes &&
+  r.ok = micOut.error == 0 && speakerOut.error == 0 && micOut.peerClosed && speakerOut.peerClosed && r.sentMic == totalBytes / kStreamFrameBytes &&
          r.sentSpeaker == totalBytes / kStreamFrameBytes && r.gotMic == r.sentMic && r.gotSpeaker == r.sentSpeaker &&
          r.wrong == 0 && r.refused == 0 && r.mp3Bytes > 0 && durationOk;
   return r;
@@ -409,8 +433,8 @@ Baseline RunBaseline(int audioSeconds, const std::vector<std::uint8_t>& micTone,
   }
   const std::uint64_t totalBytes = static_cast<std::uint64_t>(audioSeconds) * kSecondBytes;
   const std::uint16_t port = ntohs(local.sin_port);
-  SendPlan micPlan{port, &micTone, totalBytes, writeSizes, false};
-  SendPlan speakerPlan{port, &speakerTone, totalBytes, writeSizes, false};
+  SendPlan micPlan{port, &micTone, totalBytes, writeSizes, kFramesPerSecond, false};
+  SendPlan speakerPlan{port, &speakerTone, totalBytes, writeSizes, kFramesPerSecond, false};
   SendOutcome micOut, speakerOut;
   std::promise<Clock::time_point> release;
   std::shared_future<Clock::time_point> go = release.get_future().share();
@@ -456,20 +480,23 @@ int main(int argc, char** argv) {
   int audioSeconds = 300;
   bool keep = false;
   int onlyRow = -1;
+  int speed = 100;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
       audioSeconds = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--speed") == 0 && i + 1 < argc) {
+      speed = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--row") == 0 && i + 1 < argc) {
       onlyRow = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--keep") == 0) {
       keep = true;
     } else {
-      std::fprintf(stderr, "usage: %s [--seconds N] [--row R] [--keep]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--seconds N] [--speed X] [--row R] [--keep]\n", argv[0]);
       return 2;
     }
   }
-  if (audioSeconds <= 0) {
-    std::fprintf(stderr, "--seconds must be positive\n");
+  if (audioSeconds <= 0 || speed <= 0) {
+    std::fprintf(stderr, "--seconds and --speed must be positive\n");
     return 2;
   }
 
@@ -483,16 +510,17 @@ int main(int argc, char** argv) {
 
   const auto micTone = ToneTwoSeconds(440);
   const auto speakerTone = ToneTwoSeconds(660);
-  // A tick's 100 frames in one write (the receiver's own cost dominates), one write per
-  // frame (many small segments), and odd sizes that split frames and, with 333, samples.
-  const std::vector<std::size_t> tick{kFramesPerTick * kStreamFrameBytes};
+  // A tick's frames in one write (the receiver's own cost dominates), one write per frame
+  // (many small segments), and odd sizes that split frames and, with 333, samples.
+  const std::vector<std::size_t> tick{static_cast<std::size_t>(speed) * kStreamFrameBytes};
+  const std::vector<std::size_t> bulk{kSecondBytes};
   const std::vector<std::size_t> frames{kStreamFrameBytes};
   const std::vector<std::size_t> odd{100, 700, 1022, 333};
   struct Writes {
     const char* name;
     const std::vector<std::size_t>* sizes;
   };
-  const Writes writePatterns[] = {{"100-frame writes", &tick}, {"320-byte writes", &frames}, {"odd writes", &odd}};
+  const Writes writePatterns[] = {{"one write per 10 ms", &tick}, {"320-byte writes", &frames}, {"odd writes", &odd}};
   struct Format {
     const char* name;
     int outputRate, bitrateKbps, channelMode;
@@ -504,34 +532,36 @@ int main(int argc, char** argv) {
       cases.push_back({f.name, f.outputRate, f.bitrateKbps, f.channelMode, w.name, *w.sizes, true});
     }
     // Unpaced: as fast as the sockets go, the receiver's ceiling.
-    cases.push_back({f.name, f.outputRate, f.bitrateKbps, f.channelMode, "100-frame, unpaced", tick, false});
+    cases.push_back({f.name, f.outputRate, f.bitrateKbps, f.channelMode, "unpaced 32000-byte", bulk, false});
   }
 
   const std::size_t kBaselineReads[] = {kMaxReceiveBytes, 65536};
-  const int rows = static_cast<int>(cases.size() + std::size(kBaselineReads) * std::size(writePatterns));
+  const Writes baselineWrites[] = {{"32000-byte writes", &bulk}, {"320-byte writes", &frames}, {"odd writes", &odd}};
+  const int rows = static_cast<int>(cases.size() + std::size(kBaselineReads) * std::size(baselineWrites));
   if (onlyRow >= rows) {
     std::fprintf(stderr, "--row must be below %d\n", rows);
     return 2;
   }
 
-  std::printf("loopback receive: %d s of 16000 Hz mono PCM per side and run, paced runs at 100x real time\n",
-              audioSeconds);
-  std::printf("%-26s %-20s %13s %13s %6s %8s %8s %10s %11s %11s %9s %9s\n", "format", "writes", "sent mic/spk",
-              "recv mic/spk", "wrong", "wall s", "file s", "frames/s", "cpu ms/s", "recv ms/s", "mp3 KiB",
-              "mp3 s");
+  std::printf("loopback receive: %d s of 16000 Hz mono PCM per side and run, paced rows at %dx real time\n",
+              audioSeconds, speed);
+  std::printf("%-26s %-20s %13s %13s %6s %8s %8s %10s %11s %11s %10s %9s %9s\n", "format", "writes",
+              "sent mic/spk", "recv mic/spk", "wrong", "wall s", "file s", "frames/s", "cpu ms/s", "recv ms/s",
+              "bytes/poll", "mp3 KiB", "mp3 s");
   bool allOk = true;
   int row = 0;
   for (const Case& c : cases) {
     const int index = row++;
     if (onlyRow >= 0 && onlyRow != index) continue;
-    const Result r = Run(c, audioSeconds, micTone, speakerTone, keep, index);
+    const Result r = Run(c, audioSeconds, static_cast<std::size_t>(speed), micTone, speakerTone, keep, index);
     const double received = static_cast<double>(r.gotMic + r.gotSpeaker);
     const std::string sent = std::to_string(r.sentMic) + "/" + std::to_string(r.sentSpeaker);
     const std::string got = std::to_string(r.gotMic) + "/" + std::to_string(r.gotSpeaker);
-    std::printf("%-26s %-20s %13s %13s %6llu %8.2f %8.2f %10.0f %11.2f %11.2f %9.1f %9.2f %s\n", c.format,
+    std::printf("%-26s %-20s %13s %13s %6llu %8.2f %8.2f %10.0f %11.2f %11.2f %10.0f %9.1f %9.2f %s\n", c.format,
                 c.writes, sent.c_str(), got.c_str(), static_cast<unsigned long long>(r.wrong + r.refused),
                 r.wallReceived, r.wallFile, r.wallReceived > 0 ? received / r.wallReceived : 0.0,
                 1000.0 * r.cpu / audioSeconds, 1000.0 * (r.cpu - r.cpuSenders) / audioSeconds,
+                r.pollSteps > 0 ? received * kStreamFrameBytes / static_cast<double>(r.pollSteps) : 0.0,
                 static_cast<double>(r.mp3Bytes) / 1024.0, r.mp3Seconds, r.ok ? "ok" : "FAILED");
     std::fflush(stdout);
     allOk = allOk && r.ok;
@@ -540,7 +570,7 @@ int main(int argc, char** argv) {
   std::printf("%-26s %-20s %13s %13s %8s %10s %11s %11s\n", "reads", "writes", "sent both", "recv both", "wall s",
               "frames/s", "cpu ms/s", "recv ms/s");
   for (const std::size_t readSize : kBaselineReads) {
-    for (const Writes& w : writePatterns) {
+    for (const Writes& w : baselineWrites) {
       const int index = row++;
       if (onlyRow >= 0 && onlyRow != index) continue;
       const Baseline b = RunBaseline(audioSeconds, micTone, speakerTone, *w.sizes, readSize);
