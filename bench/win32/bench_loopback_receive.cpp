@@ -401,10 +401,23 @@ Result Run(const Case& c, int audioSeconds, std::size_t speed, const std::vector
   // (36 ms here); the exact per-frame check is the recorder-side count above.
   const double minimum = audio + 576.0 / c.outputRate;
   const bool durationOk = r.mp3Seconds >= minimum && r.mp3Seconds <= audio + 0.25;
-  r.ok = micOut.error == 0 && speakerOut.error == 0 && micOut.peerClosed && speakerOut.peerClosed && r.sentMic == totalBytes / kStreamFrameBytes &&
-         r.sentSpeaker == totalBytes / kStreamFrameBytes && r.gotMic == r.sentMic && r.gotSpeaker == r.sentSpeaker &&
-         r.wrong == 0 && r.refused == 0 && r.mp3Bytes > 0 && durationOk;
+  const std::uint64_t planned = totalBytes / kStreamFrameBytes;
+  const bool sentAll = micOut.error == 0 && speakerOut.error == 0 && r.sentMic == planned && r.sentSpeaker == planned;
+  // A server that never closes a finished connection would leave Skype without a redirect.
+  const bool closed = micOut.peerClosed && speakerOut.peerClosed;
+  r.ok = sentAll && closed && r.gotMic == r.sentMic && r.gotSpeaker == r.sentSpeaker && r.wrong == 0 &&
+         r.refused == 0 && r.mp3Bytes > 0 && durationOk;
   return r;
+}
+
+// A sender that failed to connect must not leave the baseline waiting for ever.
+SOCKET AcceptWithin(SOCKET listener) {
+  fd_set ready;
+  FD_ZERO(&ready);
+  FD_SET(listener, &ready);
+  timeval limit{static_cast<long>(kPeerReadTimeoutMs / 1000), 0};
+  if (select(0, &ready, nullptr, nullptr, &limit) != 1) return INVALID_SOCKET;
+  return accept(listener, nullptr, nullptr);
 }
 
 // The same senders into bare blocking receives on one plain listener: what loopback
@@ -440,7 +453,7 @@ Baseline RunBaseline(int audioSeconds, const std::vector<std::uint8_t>& micTone,
   std::shared_future<Clock::time_point> go = release.get_future().share();
   std::thread micSender(RunSender, std::cref(micPlan), go, std::ref(micOut));
   std::thread speakerSender(RunSender, std::cref(speakerPlan), go, std::ref(speakerOut));
-  SOCKET peers[2] = {accept(listener, nullptr, nullptr), accept(listener, nullptr, nullptr)};
+  SOCKET peers[2] = {AcceptWithin(listener), AcceptWithin(listener)};
   closesocket(listener);
 
   std::atomic<std::uint64_t> received{0};
