@@ -146,6 +146,23 @@ void BM_EnginePath(benchmark::State& state) {
   fs::remove(path);
 }
 
+// The encoder configured as the writer configures it, for the bare-LAME baselines.
+lame_t OpenBareLame(const Config& c, int channels) {
+  lame_t lame = lame_init();
+  lame_set_in_samplerate(lame, 16000);
+  lame_set_out_samplerate(lame, c.outputRate);
+  lame_set_num_channels(lame, channels);
+  lame_set_mode(lame, c.mode == 0 ? MONO : (c.mode == 1 ? STEREO : JOINT_STEREO));
+  lame_set_VBR(lame, vbr_off);
+  lame_set_brate(lame, c.bitrate);
+  lame_set_bWriteVbrTag(lame, 0);
+  lame_set_write_id3tag_automatic(lame, 0);
+  lame_set_disable_reservoir(lame, 1);
+  lame_set_original(lame, 1);
+  lame_init_params(lame);
+  return lame;
+}
+
 // The same PCM (already mixed or interleaved) through libmp3lame alone, with the same settings.
 void BM_BareLame(benchmark::State& state) {
   const Config& c = kConfigs[state.range(0)];
@@ -167,18 +184,7 @@ void BM_BareLame(benchmark::State& state) {
     const auto t0 = std::chrono::steady_clock::now();
     const double c0 = CpuSeconds();
     std::FILE* f = std::fopen(path.c_str(), "w+b");
-    lame_t lame = lame_init();
-    lame_set_in_samplerate(lame, 16000);
-    lame_set_out_samplerate(lame, c.outputRate);
-    lame_set_num_channels(lame, channels);
-    lame_set_mode(lame, c.mode == 0 ? MONO : (c.mode == 1 ? STEREO : JOINT_STEREO));
-    lame_set_VBR(lame, vbr_off);
-    lame_set_brate(lame, c.bitrate);
-    lame_set_bWriteVbrTag(lame, 0);
-    lame_set_write_id3tag_automatic(lame, 0);
-    lame_set_disable_reservoir(lame, 1);
-    lame_set_original(lame, 1);
-    lame_init_params(lame);
+    lame_t lame = OpenBareLame(c, channels);
     for (std::size_t fr = 0; fr < v.frames; ++fr) {
       short* block = pcm.data() + fr * 160 * static_cast<std::size_t>(channels);
       const int n = channels == 1 ? lame_encode_buffer(lame, block, nullptr, 160, out.data(), static_cast<int>(out.size()))
@@ -325,18 +331,7 @@ Cost BareOnce(const Config& c, const std::vector<std::int16_t>& pcm, std::size_t
   const auto t0 = std::chrono::steady_clock::now();
   const double c0 = CpuSeconds();
   std::FILE* f = std::fopen(path.c_str(), "w+b");
-  lame_t lame = lame_init();
-  lame_set_in_samplerate(lame, 16000);
-  lame_set_out_samplerate(lame, c.outputRate);
-  lame_set_num_channels(lame, channels);
-  lame_set_mode(lame, c.mode == 0 ? MONO : (c.mode == 1 ? STEREO : JOINT_STEREO));
-  lame_set_VBR(lame, vbr_off);
-  lame_set_brate(lame, c.bitrate);
-  lame_set_bWriteVbrTag(lame, 0);
-  lame_set_write_id3tag_automatic(lame, 0);
-  lame_set_disable_reservoir(lame, 1);
-  lame_set_original(lame, 1);
-  lame_init_params(lame);
+  lame_t lame = OpenBareLame(c, channels);
   std::vector<std::int16_t> block(160 * static_cast<std::size_t>(channels));
   for (std::size_t fr = 0; fr < frames; ++fr) {
     std::memcpy(block.data(), pcm.data() + fr * block.size(), block.size() * 2);

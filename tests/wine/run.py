@@ -20,9 +20,9 @@ def load_tests(folder, pattern):
     for name in sorted(os.listdir(folder)):
         if not (name.startswith("test_") and name.endswith(".py")):
             continue
-        spec = importlib.util.spec_from_file_location(name[:-3], os.path.join(folder, name))
-        mod = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(mod)
+        found = importlib.util.spec_from_file_location(name[:-3], os.path.join(folder, name))
+        mod = importlib.util.module_from_spec(found)
+        found.loader.exec_module(mod)
         for fname, fn in inspect.getmembers(mod, inspect.isfunction):
             if fname.startswith("test_") and fn.__module__ == mod.__name__:
                 full = "%s.%s" % (name[:-3], fname)
