@@ -70,11 +70,6 @@ bool CRecordingController::IsRecording() const {
   return s == REC_RECORDING || s == REC_PAUSED || s == REC_RESUMED;
 }
 
-void CRecordingController::SetStatus(StatusKind kind) {
-  m_status = kind;
-  m_view.SetStatus(kind);
-}
-
 void CRecordingController::OnRecordButton() {
   if (IsRecording()) EndRecording();
   else BeginRecording();
@@ -83,7 +78,7 @@ void CRecordingController::OnRecordButton() {
 void CRecordingController::BeginRecording() {
   const auto [id, partner] = m_calls.PickActiveCall();
 
-  SetStatus(STATUS_RECORDING);
+  m_view.SetStatus(STATUS_RECORDING);
   m_view.SetRecordButton(true);
   m_view.SetPauseButton(true, false);
 
@@ -123,7 +118,7 @@ void CRecordingController::EndRecording() {
   m_view.SetRecordButton(false);
   m_view.SetPauseButton(false, false);
   m_view.ResetMeters();
-  SetStatus(STATUS_READY);
+  m_view.SetStatus(STATUS_READY);
   m_view.StopDurationTimer();
   m_duration = 0;
   m_view.DrawDuration();
@@ -153,12 +148,12 @@ void CRecordingController::TogglePause() {
   if (s == REC_RECORDING || s == REC_RESUMED) {
     m_audio.SetRecordingState(REC_PAUSED);
     m_view.SetPauseButton(true, true);
-    SetStatus(STATUS_PAUSED);
+    m_view.SetStatus(STATUS_PAUSED);
     m_view.StopDurationTimer();
   } else if (s == REC_PAUSED) {
     m_audio.SetRecordingState(REC_RESUMED);
     m_view.SetPauseButton(true, false);
-    SetStatus(STATUS_RECORDING);
+    m_view.SetStatus(STATUS_RECORDING);
     m_view.StartDurationTimer();
   }
 }

@@ -109,14 +109,10 @@ class CRecordingController {
 
   bool IsRecording() const;
   std::int64_t Duration() const { return m_duration; }
-  StatusKind Status() const { return m_status; }
   const CRecordInfo& Info() const { return m_info; }
   void SetDetectedPartner(const std::wstring& partner) { m_detectedPartner = partner; }
-  void SetStatusKind(StatusKind kind) { m_status = kind; }
 
  private:
-  void SetStatus(StatusKind kind);
-
   IRecordingView& m_view;
   IRecordingAudio& m_audio;
   ICallModel& m_calls;
@@ -126,7 +122,6 @@ class CRecordingController {
 
   CRecordInfo m_info;
   std::int64_t m_duration = 0;
-  StatusKind m_status = STATUS_INIT;
   std::wstring m_detectedPartner;
 };
 

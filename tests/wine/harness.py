@@ -6,6 +6,7 @@ Only the processes started here are stopped, by their id (and the prefix's own
 wineserver, which exists only for this test).
 """
 import os
+import select
 import shutil
 import signal
 import subprocess
@@ -51,7 +52,6 @@ class Display:
         number = b""
         deadline = time.time() + 15
         while time.time() < deadline:
-            import select
             ready, _, _ = select.select([r], [], [], 0.5)
             if ready:
                 chunk = os.read(r, 64)

@@ -1,5 +1,6 @@
 """A call played by the stand-in, recorded by the program end to end (Skype-API audio)."""
 import glob
+import math
 import os
 import re
 import time
@@ -120,10 +121,10 @@ def test_incoming_call_is_recorded_to_mp3_and_history(w):
     right440, right1k = d.tone_db(1, 440, mid0, mid1), d.tone_db(1, 1000, mid0, mid1)
     print("  left: 440 Hz %.1f dB, 1000 Hz %.1f dB; right: 440 Hz %.1f dB, 1000 Hz %.1f dB" % (
         left440, left1k, right440, right1k))
-    tone = 20 * __import__("math").log10(8000 / 32768.0)
+    tone = 20 * math.log10(8000 / 32768.0)
     assert abs(left440 - tone) < 1.0 and left1k < tone - 30, "microphone tone not alone on the left"
     assert abs(right1k - tone) < 1.0 and right440 < tone - 30, "remote tone not alone on the right"
-    gaps = [g for g in d.silent_stretches(0, start=mid0, end=mid1) + d.silent_stretches(1, start=mid0, end=mid1)]
+    gaps = d.silent_stretches(0, start=mid0, end=mid1) + d.silent_stretches(1, start=mid0, end=mid1)
     assert not gaps, "silent stretches inside the call: %s" % gaps
     assert w.text(STATUS) == "Ready for recording ..."
     w.exit_program(proc)
@@ -144,7 +145,7 @@ def test_call_queries_come_before_the_redirection_and_outgoing_calls_are_type_2(
     assert d.channels == 1 and d.rate == 16000, (d.channels, d.rate)
     # Mono adds both voices.
     mid0, mid1 = 0.5, d.duration - 0.5
-    tone = 20 * __import__("math").log10(8000 / 32768.0)
+    tone = 20 * math.log10(8000 / 32768.0)
     assert abs(d.tone_db(0, 440, mid0, mid1) - tone) < 1.0
     assert abs(d.tone_db(0, 1000, mid0, mid1) - tone) < 1.0
     w.exit_program(proc)
@@ -315,7 +316,7 @@ def test_a_taken_port_is_reported_and_the_other_stream_still_records(w):
                 "the port '38377'!") in texts, texts
         assert "'38376'" not in texts
         # Dismiss the box: the main window's initialisation goes on from there.
-        r = w.wintool("command", TITLE, "2")
+        w.wintool("command", TITLE, "2")
         w.wait_text(STATUS, "Recording in progress ...", timeout_ms=60000)
         log = sim.finish(timeout=90)
         assert "connected spk 91 port 38376" in log, log[-2000:]
@@ -323,7 +324,7 @@ def test_a_taken_port_is_reported_and_the_other_stream_still_records(w):
         assert rec["name"] == "hal"
         d = audiocheck.decode(recordings(w)[0])
         mid0, mid1 = 0.5, max(0.6, d.duration - 0.5)
-        tone = 20 * __import__("math").log10(8000 / 32768.0)
+        tone = 20 * math.log10(8000 / 32768.0)
         # Only the remote side arrived; the frames it had alone go to the right channel.
         assert abs(d.tone_db(1, 1000, mid0, mid1) - tone) < 1.0
         assert d.rms_db(0, mid0, mid1) < -60

@@ -72,7 +72,7 @@ exit
 """)
     sim.wait_ready()
     proc = w.start(PROGRAM)
-    r = w.wintool("wait", TITLE, "30000")  # the main window, then its message box
+    w.wait_window(TITLE, timeout_ms=30000)  # the main window, then its message box
     box = wait_for(lambda: w.wintool("count", "Tovik Skype Recorder").stdout.strip() not in (b"0", b"1"), 30)
     shot = w.screenshot(os.path.join(os.environ.get("TOVIK_TEST_OUT", w.root), "skype-refused.png"))
     sim.finish(timeout=60)

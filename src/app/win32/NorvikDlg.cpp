@@ -335,7 +335,6 @@ HBRUSH CNorvikDlg::OnCtlColorStatic(HDC dc, HWND control) {
 
 void CNorvikDlg::SetStatus(StatusKind kind) {
   m_statusKind = kind;
-  if (m_controller) m_controller->SetStatusKind(kind);
   SetDlgItemTextW(m_hwnd, IDC_STATUS, StatusFor(kind).text.c_str());
   DrawDuration();
 }
